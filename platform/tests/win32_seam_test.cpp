@@ -1,0 +1,78 @@
+// The win32 side of the seam, run for real under Wine.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "common/errors.h"
+#include "common/text.h"
+#include "common/zip.h"
+#include "inspection/uCommon.h"
+#include "platform/platform.h"
+#include "shell/startup.h"
+#include "tests/support/test_support.h"
+#include "tests/support/zip_builder.h"
+
+using namespace corvane;
+
+TEST(Win32Seam, ShellFoldersComeFromTheRegistry) {
+  const std::string appData = GetAppDataDir();
+  ASSERT_FALSE(appData.empty());
+  EXPECT_NE(appData.back(), '\\');
+  EXPECT_TRUE(plat::DirectoryExists(appData)) << appData;
+  EXPECT_FALSE(GetPersonalDir().empty());
+  EXPECT_EQ(GetShellFolder("NoSuchValueHere"), "");
+}
+
+TEST(Win32Seam, DriveListHasTheSystemDriveInUpperCase) {
+  const auto drives = GetDriveList();
+  const std::string sys = GetWinDir().substr(0, 2);
+  bool found = false;
+  for (const auto& d : drives) {
+    EXPECT_EQ(d.size(), 2u) << d;
+    found |= d == UpperAscii(sys);
+  }
+  EXPECT_TRUE(found) << sys;
+  EXPECT_EQ(plat::DriveType(sys + "\\"), plat::kDriveFixed);
+  EXPECT_EQ(GetWinDir().back(), '\\');
+  EXPECT_EQ(GetTempDir().back(), '\\');
+}
+
+TEST(Win32Seam, PayloadResourceIsAZipWithTheEditor) {
+  std::string_view data;
+  ASSERT_TRUE(plat::FindResourceData("zip", "res", data));
+  ZipReader zip(data);
+  bool editor = false;
+  for (const auto& e : zip.Entries()) editor |= e.name == "bcdedit.exe";
+  EXPECT_TRUE(editor);
+  EXPECT_THROW(ExtractResToFile("ZIP", "NoSuchResource", GetTempDir() + "x.zip"), Exception);
+}
+
+TEST(Win32Seam, UnpackingFillsTheWorkFolderAndRemovalEmptiesIt) {
+  ASSERT_TRUE(UnpackPayload());
+  EXPECT_TRUE(plat::FileExists(WorkFolder() + "\\bcdedit.exe"));
+  EXPECT_FALSE(plat::FileExists(GetAppDataDir() + "\\res.zip"));
+  RemoveWorkFolder();
+  EXPECT_FALSE(plat::DirectoryExists(WorkFolder()));
+}
+
+TEST(Win32Seam, ExtractionWritesNestedFoldersWithChineseNames) {
+  const std::string dir = test::MakeTempDir("zip");
+  const std::string zip = test::ZipBuilder().Add("资料/子目录/a.txt", "abc").Add("b.bin", std::string(70000, 'b')).Bytes();
+  ExtractZipData(zip, dir);
+  std::string got;
+  ASSERT_TRUE(plat::ReadWholeFile(dir + "\\资料\\子目录\\a.txt", got));
+  EXPECT_EQ(got, "abc");
+  EXPECT_EQ(plat::FileSize(dir + "\\b.bin"), 70000);
+  const std::string evil = test::ZipBuilder().Add("../evil.txt", "x").Bytes();
+  EXPECT_THROW(ExtractZipData(evil, dir + "\\inner"), Exception);
+  EXPECT_FALSE(plat::FileExists(dir + "\\evil.txt"));
+  plat::RemoveTree(dir);
+}
+
+TEST(Win32Seam, NamedMutexSeesTheSecondCreation) {
+  HANDLE a = ::CreateMutexW(nullptr, FALSE, L"QL_CORVANE_TEST");
+  ASSERT_NE(a, nullptr);
+  HANDLE b = ::CreateMutexW(nullptr, FALSE, L"QL_CORVANE_TEST");
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  ::CloseHandle(b);
+  ::CloseHandle(a);
+}
