@@ -1,8 +1,16 @@
 #include "common/ui_thread.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace corvane {
+
+namespace {
+std::atomic<UiThread*> g_mainUi{nullptr};
+}
+
+UiThread* MainUi() { return g_mainUi.load(std::memory_order_acquire); }
+void SetMainUi(UiThread* ui) { g_mainUi.store(ui, std::memory_order_release); }
 
 struct SyncState {
   std::mutex mu;

@@ -55,4 +55,10 @@ class TaskQueueUiThread : public UiThread {
   std::thread::id owner_;
 };
 
+// The program's one UI thread, for code that has no window at hand (the
+// engine wrapper's polling thread, the console runner's events). Set once by
+// the window (or a test) before any worker starts.
+UiThread* MainUi();
+void SetMainUi(UiThread* ui);
+
 }  // namespace corvane
