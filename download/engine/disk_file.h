@@ -1,0 +1,43 @@
+// Positional file access for the engine: several connections write their
+// byte ranges into one file at once. Paths are UTF-8 (host paths).
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace xldl {
+
+class DiskFile {
+ public:
+  DiskFile() = default;
+  ~DiskFile();
+  DiskFile(const DiskFile&) = delete;
+  DiskFile& operator=(const DiskFile&) = delete;
+
+  // Opens for reading and writing, creating the file when missing.
+  bool Open(const std::string& path);
+  bool IsOpen() const;
+  // Writes all n bytes at offset; safe to call from several threads at once.
+  bool WriteAt(int64_t offset, const void* data, size_t n);
+  bool SetSize(int64_t size);
+  int64_t Size() const;
+  // Makes the written data durable before a resume record claims it.
+  bool Sync();
+  void Close();
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+bool PathExists(const std::string& path);
+bool RemovePath(const std::string& path);  // true when it is gone afterwards
+bool RenameReplacing(const std::string& from, const std::string& to);
+bool ReadSmallFile(const std::string& path, std::string& out);
+// Writes a small file so that a crash leaves either the old or the new
+// content: a temporary beside it, flushed, then renamed over the old one.
+bool WriteFileAtomically(const std::string& path, const std::string& data);
+
+}  // namespace xldl

@@ -1,0 +1,624 @@
+#include "download/engine/download_task.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "download/engine/engine_text.h"
+
+namespace xldl {
+
+namespace {
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Sleeps up to ms, in short steps, unless `cancel` is raised.
+bool SleepUnless(int64_t ms, const std::atomic<bool>& cancel) {
+  const int64_t end = NowMs() + ms;
+  while (!cancel.load()) {
+    const int64_t left = end - NowMs();
+    if (left <= 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(left, 50)));
+  }
+  return false;
+}
+
+bool SameVersion(const std::string& etagA, const std::string& modA, const std::string& etagB,
+                 const std::string& modB) {
+  if (!etagA.empty() && !etagB.empty()) return etagA == etagB;
+  if (!modA.empty() && !modB.empty()) return modA == modB;
+  return true;  // nothing to compare: the size is the only check
+}
+
+bool Transient(int status) { return status >= 500 || status == 408 || status == 429; }
+
+// A failure of a request, mapped to the error the task reports if it gives up.
+uint8_t FailureKind(int code) {
+  return code == HttpConnection::kTimeout || code == HttpConnection::kNetError ? TASK_ERROR_TIMEOUT
+                                                                               : TASK_ERROR_DOWN_INVALID;
+}
+
+constexpr int kRangesRefused = -100;  // a 200 answer to a range request
+constexpr int kFileChanged = -101;
+constexpr int kDiskWrite = -102;
+constexpr int kBadAnswer = -103;
+constexpr int kHttpStatus = -104;
+
+}  // namespace
+
+Tuning Tuning::FromEnvironment() {
+  Tuning t;
+  t.maxConnections = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_CONNECTIONS", t.maxConnections), 1, 32));
+  t.minSplit = std::max<int64_t>(EnvInt("CORVANE_XLDL_MIN_SPLIT", t.minSplit), 65536);
+  t.stallMs = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_STALL_MS", t.stallMs), 100, 600000));
+  t.connectMs = std::min(t.connectMs, std::max(t.stallMs, 1000));
+  t.retryBaseMs = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_RETRY_MS", t.retryBaseMs), 1, 60000));
+  t.maxFailures = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_MAX_FAILURES", t.maxFailures), 1, 100));
+  t.checkpointMs =
+      static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_CHECKPOINT_MS", t.checkpointMs), 50, 600000));
+  return t;
+}
+
+std::string PartPath(const std::string& target) { return target + ".cvdl"; }
+std::string RecordPath(const std::string& target) { return target + ".cvdl.rec"; }
+
+DownloadTask::DownloadTask(TaskParams params, RateLimiter& limiter, const Tuning& tuning)
+    : params_(std::move(params)), limiter_(limiter), tuning_(tuning) {}
+
+DownloadTask::~DownloadTask() {
+  Stop();
+  Join();
+}
+
+bool DownloadTask::Start() {
+  const uint8_t s = state_.load();
+  if (s == TSC_COMPLETE || s == TSC_DOWNLOAD || s == TSC_STARTPENDING || s == TSC_STOPPENDING) return false;
+  Join();
+  stopRequested_ = false;
+  cancel_ = false;
+  fatal_ = false;
+  failCode_ = TASK_ERROR_UNKNOWN;
+  state_ = TSC_STARTPENDING;
+  controller_ = std::thread([this] { Run(); });
+  return true;
+}
+
+bool DownloadTask::Stop() {
+  stopRequested_ = true;
+  cancel_ = true;
+  uint8_t s = TSC_DOWNLOAD;
+  if (!state_.compare_exchange_strong(s, TSC_STOPPENDING)) {
+    s = TSC_STARTPENDING;
+    state_.compare_exchange_strong(s, TSC_STOPPENDING);
+  }
+  return true;
+}
+
+void DownloadTask::Join() {
+  if (controller_.joinable()) controller_.join();
+}
+
+void DownloadTask::Fail(uint8_t code) {
+  bool expected = false;
+  if (fatal_.compare_exchange_strong(expected, true)) failCode_ = code;
+  cancel_ = true;
+}
+
+bool DownloadTask::Backoff(int failures) {
+  int64_t ms = tuning_.retryBaseMs;
+  for (int i = 1; i < failures && ms < 5000; ++i) ms *= 2;
+  return SleepUnless(std::min<int64_t>(ms, 5000), cancel_);
+}
+
+std::string DownloadTask::ExtraHeaders() const {
+  std::string h;
+  if (!params_.referer.empty() && params_.referer.find_first_of("\r\n") == std::string::npos)
+    h += "Referer: " + params_.referer + "\r\n";
+  if (!params_.cookies.empty() && params_.cookies.find_first_of("\r\n") == std::string::npos)
+    h += "Cookie: " + params_.cookies + "\r\n";
+  return h;
+}
+
+void DownloadTask::MarkDownloading() {
+  uint8_t s = TSC_STARTPENDING;
+  state_.compare_exchange_strong(s, TSC_DOWNLOAD);
+}
+
+void DownloadTask::Run() {
+  Outcome o = Download();
+  srcUsing_ = 0;
+  speed_ = 0;
+  if (o == Outcome::Complete) {
+    state_ = TSC_COMPLETE;
+  } else if (o == Outcome::Stopped || (stopRequested_.load() && !fatal_.load())) {
+    state_ = TSC_PAUSE;
+  } else {
+    state_ = TSC_ERROR;
+  }
+}
+
+DownloadTask::Outcome DownloadTask::Download() {
+  const std::string part = PartPath(params_.target), rec = RecordPath(params_.target);
+  Url parsed;
+  if (!ParseUrl(params_.url, parsed)) {
+    Fail(TASK_ERROR_DOWN_INVALID);
+    return Outcome::Failed;
+  }
+  url_ = params_.url;
+  ResumeRecord record;
+  std::string text;
+  bool haveRecord = params_.resume && ReadSmallFile(rec, text) && ParseRecord(text, record) &&
+                    record.url == params_.url && PathExists(part);
+  if (!haveRecord && (!RemovePath(rec) || !RemovePath(part))) {
+    Fail(TASK_ERROR_DISK_DELETE);
+    return Outcome::Failed;
+  }
+  if (haveRecord) {
+    int64_t n = 0;
+    for (const Span& s : record.done) n += s.end - s.begin;
+    doneBytes_ = n;
+    totalSize_ = record.size;
+  }
+  for (int round = 0; round < 4; ++round) {
+    cancel_ = stopRequested_.load();
+    changed_ = false;
+    wholeBodyOnly_ = false;
+    HttpConnection conn(cancel_);
+    Probe probe;
+    Outcome o = ProbeServer(probe, conn);
+    if (o == Outcome::Failed || o == Outcome::Stopped) return o;
+    if (!file_.Open(part)) {
+      Fail(TASK_ERROR_DISK_CREATE);
+      return Outcome::Failed;
+    }
+    if (haveRecord && (!probe.ranges || record.size != probe.size ||
+                       !SameVersion(record.etag, record.lastModified, probe.etag, probe.lastModified)))
+      haveRecord = false;  // another version of the file, or no way to continue it: from zero
+    if (o != Outcome::WholeBody) o = FetchRanges(probe, haveRecord, record);
+    if (o == Outcome::WholeBody) o = FetchWhole(probe, conn);
+    if (o == Outcome::Complete) return Finish();
+    file_.Close();
+    if (o != Outcome::Restart) return o;
+    if (stopRequested_.load()) return Outcome::Stopped;
+    haveRecord = false;
+    doneBytes_ = 0;
+  }
+  Fail(TASK_ERROR_DOWN_INVALID);  // the file keeps changing under us
+  return Outcome::Failed;
+}
+
+DownloadTask::Outcome DownloadTask::ProbeServer(Probe& probe, HttpConnection& conn) {
+  HttpResponse r;
+  HttpTimeouts t{tuning_.connectMs, tuning_.stallMs};
+  int failures = 0, redirects = 0;
+  std::string range = "0-0";
+  for (;;) {
+    if (stopRequested_.load()) return Outcome::Stopped;
+    Url u;
+    if (!ParseUrl(url_, u)) {
+      Fail(TASK_ERROR_DOWN_INVALID);
+      return Outcome::Failed;
+    }
+    int code = conn.Get(u, range, ExtraHeaders(), range.empty(), t, r);
+    if (code == 1) {
+      if ((r.status == 301 || r.status == 302 || r.status == 303 || r.status == 307 || r.status == 308) &&
+          !r.location.empty() && redirects < 8) {
+        ++redirects;
+        url_ = ResolveLocation(url_, r.location);
+        conn.Close();
+        continue;
+      }
+      probe.etag = r.etag;
+      probe.lastModified = r.lastModified;
+      if (r.status == 206 && r.hasContentRange && r.rangeFirst == 0 && r.rangeTotal >= 0) {
+        probe.ranges = true;
+        probe.size = r.rangeTotal;
+        totalSize_ = probe.size;
+        conn.Close();
+        return Outcome::Complete;
+      }
+      if (r.status == 200) {
+        // Range ignored: the whole body comes again, over a connection
+        // that the server closes at its end.
+        probe.size = r.chunked ? -1 : r.contentLength;
+        conn.Close();
+        return Outcome::WholeBody;
+      }
+      if (r.status == 416 && r.hasContentRange && r.rangeFirst < 0 && r.rangeTotal == 0) {
+        probe.ranges = true;  // an empty file
+        probe.size = 0;
+        totalSize_ = 0;
+        conn.Close();
+        return Outcome::Complete;
+      }
+      conn.Close();
+      if (r.status == 206 || r.status == -206 || r.status == 416) {
+        // Ranges answered in a way we cannot place: ask for the whole body.
+        if (!range.empty()) {
+          range.clear();
+          continue;
+        }
+        code = kBadAnswer;
+      } else {
+        code = kHttpStatus;
+        if (!Transient(r.status)) failures = std::max(failures, tuning_.maxFailures - 2);
+      }
+    }
+    lastFailure_ = FailureKind(code);
+    if (code == HttpConnection::kCancelled) return Outcome::Stopped;
+    if (++failures >= tuning_.maxFailures) {
+      Fail(lastFailure_.load());
+      return Outcome::Failed;
+    }
+    if (!Backoff(failures)) return Outcome::Stopped;
+  }
+}
+
+DownloadTask::Outcome DownloadTask::FetchRanges(const Probe& probe, bool haveRecord, const ResumeRecord& record) {
+  // Old data goes only after the record that claims it.
+  if (!haveRecord && (!RemovePath(RecordPath(params_.target)) || !file_.SetSize(0))) {
+    Fail(TASK_ERROR_DISK_CREATE);
+    return Outcome::Failed;
+  }
+  if (!file_.SetSize(probe.size)) {
+    Fail(TASK_ERROR_DISK_CREATE);
+    return Outcome::Failed;
+  }
+  {
+    std::lock_guard<std::mutex> g(recordMu_);
+    record_ = ResumeRecord{params_.url, probe.size, probe.etag, probe.lastModified, {}};
+  }
+  plan_.Reset(probe.size, haveRecord ? record.done : std::vector<Span>{}, tuning_.minSplit);
+  doneBytes_ = plan_.DoneBytes();
+  if (plan_.Complete()) return Outcome::Complete;
+  MarkDownloading();
+
+  const int64_t left = probe.size - plan_.DoneBytes();
+  const int n = static_cast<int>(std::clamp<int64_t>(left / tuning_.minSplit, 1, tuning_.maxConnections));
+  srcTotal_ = n;
+  workersAlive_ = n;
+  planActive_ = true;
+  std::vector<std::thread> workers;
+  for (int i = 0; i < n; ++i) workers.emplace_back([this, i, &probe] { Worker(i, probe); });
+  int64_t nextCheckpoint = NowMs() + tuning_.checkpointMs;
+  while (workersAlive_.load() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (stopRequested_.load()) cancel_ = true;
+    TickSpeed();
+    if (NowMs() >= nextCheckpoint) {
+      Checkpoint(probe);
+      nextCheckpoint = NowMs() + tuning_.checkpointMs;
+    }
+  }
+  for (auto& w : workers) w.join();
+  doneBytes_ = plan_.DoneBytes();
+  if (fatal_.load()) {
+    Checkpoint(probe);
+    return Outcome::Failed;
+  }
+  if (changed_.load()) return Outcome::Restart;
+  if (plan_.Complete()) return Outcome::Complete;
+  Checkpoint(probe);
+  if (stopRequested_.load()) return Outcome::Stopped;
+  if (wholeBodyOnly_.load()) return Outcome::WholeBody;
+  Fail(lastFailure_.load());
+  return Outcome::Failed;
+}
+
+void DownloadTask::TickSpeed() {
+  const int64_t done = planActive_.load() ? plan_.DoneBytes() : doneBytes_.load();
+  if (planActive_.load()) doneBytes_ = done;
+  const int64_t now = NowMs();
+  if (sampleCount_ > 0 && now - sampleMs_[(sampleCount_ - 1) % 11] < 100) return;
+  samples_[sampleCount_ % 11] = done;
+  sampleMs_[sampleCount_ % 11] = now;
+  ++sampleCount_;
+  const int oldest = sampleCount_ > 10 ? (sampleCount_ - 11) % 11 : 0;
+  const int64_t dt = now - sampleMs_[oldest];
+  if (dt > 0) speed_ = static_cast<int32_t>(std::min<int64_t>((done - samples_[oldest]) * 1000 / dt, INT32_MAX));
+}
+
+void DownloadTask::Worker(int id, const Probe& probe) {
+  HttpConnection conn(cancel_);
+  std::vector<char> buf(static_cast<size_t>(tuning_.bufferBytes));
+  int failures = 0;
+  int segment = -1;
+  while (!cancel_.load()) {
+    if (segment < 0 && !plan_.Acquire(id, segment)) break;
+    int64_t from = 0, to = 0;
+    plan_.Cursor(segment, from, to);
+    if (from >= to) {
+      plan_.Release(segment);
+      segment = -1;
+      continue;
+    }
+    int failure = 0;
+    ++srcUsing_;
+    const int64_t wrote = FetchSegment(conn, segment, probe, buf, failure);
+    --srcUsing_;
+    if (wrote > 0) failures = 0;
+    if (failure == 0) continue;
+    conn.Close();
+    plan_.Release(segment);
+    segment = -1;
+    if (failure == HttpConnection::kCancelled) break;
+    if (failure == kDiskWrite) {
+      Fail(TASK_ERROR_DISK_WRITE);
+      break;
+    }
+    if (failure == kFileChanged) {
+      changed_ = true;
+      cancel_ = true;
+      break;
+    }
+    if (failure == kRangesRefused) {
+      wholeBodyOnly_ = true;
+      cancel_ = true;
+      break;
+    }
+    lastFailure_ = FailureKind(failure);
+    if (++failures >= tuning_.maxFailures) {
+      // Others still at work take over this range; the last one gives up.
+      if (workersAlive_.load() > 1) break;
+      Fail(lastFailure_.load());
+      break;
+    }
+    if (!Backoff(failures)) break;
+  }
+  if (segment >= 0) plan_.Release(segment);
+  --workersAlive_;
+}
+
+int64_t DownloadTask::FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf,
+                                   int& failure) {
+  int64_t from = 0, to = 0;
+  plan_.Cursor(segment, from, to);
+  Url u;
+  ParseUrl(url_, u);
+  HttpResponse r;
+  const int code =
+      conn.Get(u, std::to_string(from) + "-" + std::to_string(to - 1), ExtraHeaders(), false,
+               HttpTimeouts{tuning_.connectMs, tuning_.stallMs}, r);
+  if (code != 1) {
+    failure = code;
+    return 0;
+  }
+  if (r.status == 200) {
+    failure = kRangesRefused;
+    return 0;
+  }
+  if (r.status != 206) {
+    failure = r.status == -206 ? kBadAnswer : kHttpStatus;
+    return 0;
+  }
+  if (!SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified) ||
+      (r.rangeTotal >= 0 && r.rangeTotal != probe.size)) {
+    failure = kFileChanged;
+    return 0;
+  }
+  // Bytes we can place: the answer must start where we asked.
+  if (!r.hasContentRange || r.rangeFirst != from) {
+    failure = kBadAnswer;
+    return 0;
+  }
+  const int64_t rangeLen = r.rangeLast - r.rangeFirst + 1;
+  int64_t limit = std::min(rangeLen, to - from);
+  bool mustClose = limit != rangeLen;
+  if (!r.chunked && r.contentLength >= 0 && r.contentLength != rangeLen) {
+    // The framing contradicts itself: take no more than either promises,
+    // then drop the connection.
+    limit = std::min(limit, r.contentLength);
+    mustClose = true;
+  }
+  conn.BeginBody(r, limit);
+  int64_t offset = from, wrote = 0;
+  const size_t flushAt = buf.size() / 2;
+  for (;;) {
+    size_t fill = 0;
+    int rc = 1;
+    while (fill < flushAt) {
+      const int64_t grant = limiter_.Acquire(static_cast<int64_t>(buf.size() - fill), cancel_);
+      if (grant <= 0) {
+        rc = HttpConnection::kCancelled;
+        break;
+      }
+      rc = conn.ReadBody(buf.data() + fill, static_cast<int>(grant));
+      if (rc <= 0) break;
+      fill += static_cast<size_t>(rc);
+    }
+    if (fill > 0) {
+      const int64_t allowed = plan_.Reserve(segment, static_cast<int64_t>(fill));
+      if (allowed > 0) {
+        if (!file_.WriteAt(offset, buf.data(), static_cast<size_t>(allowed))) {
+          failure = kDiskWrite;
+          return wrote;
+        }
+        plan_.Commit(segment, allowed);
+        offset += allowed;
+        wrote += allowed;
+      }
+      if (allowed < static_cast<int64_t>(fill)) {
+        conn.Close();  // the range was shortened for another connection
+        return wrote;
+      }
+    }
+    if (rc == HttpConnection::kEnd) break;
+    if (rc < 0) {
+      failure = rc;
+      return wrote;
+    }
+  }
+  if (mustClose || !conn.Reusable()) conn.Close();
+  if (wrote < limit) failure = HttpConnection::kTruncated;
+  return wrote;
+}
+
+DownloadTask::Outcome DownloadTask::FetchWhole(const Probe& probe, HttpConnection& conn) {
+  // One connection, from byte 0; whatever was there before is overwritten,
+  // never appended to.
+  planActive_ = false;
+  srcTotal_ = 1;
+  if (!RemovePath(RecordPath(params_.target)) || !file_.SetSize(0)) {
+    Fail(TASK_ERROR_DISK_CREATE);
+    return Outcome::Failed;
+  }
+  MarkDownloading();
+  std::vector<char> buf(static_cast<size_t>(tuning_.bufferBytes));
+  const HttpTimeouts t{tuning_.connectMs, tuning_.stallMs};
+  // A size from the server's range answer is exact; a Content-Length is only a hint.
+  const bool exact = probe.ranges;
+  int64_t expected = probe.size;
+  int64_t written = 0;
+  int failures = 0;
+  doneBytes_ = 0;
+  HttpResponse r;
+  {
+    std::lock_guard<std::mutex> g(recordMu_);
+    record_ = ResumeRecord{params_.url, expected, probe.etag, probe.lastModified, {}};
+  }
+  int64_t nextCheckpoint = NowMs() + tuning_.checkpointMs;
+  for (;;) {
+    if (stopRequested_.load()) {
+      conn.Close();
+      return Outcome::Stopped;
+    }
+    Url u;
+    ParseUrl(url_, u);
+    int code = conn.Get(u, written > 0 && exact ? std::to_string(written) + "-" : std::string(), ExtraHeaders(), true,
+                        t, r);
+    int64_t offset = 0;
+    if (code == 1) {
+      if (r.status == 206 && written > 0 && r.hasContentRange && r.rangeFirst == written && r.rangeTotal == expected &&
+          SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified)) {
+        offset = written;
+      } else if (r.status == 200) {
+        if (!SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified) ||
+            (exact && !r.chunked && r.contentLength >= 0 && r.contentLength != expected)) {
+          conn.Close();
+          changed_ = true;
+          return Outcome::Restart;
+        }
+        if (!exact) expected = r.chunked ? -1 : r.contentLength;
+        written = 0;
+      } else {
+        code = r.status >= 400 ? kHttpStatus : kBadAnswer;
+        conn.Close();
+      }
+    }
+    if (code == 1) {
+      HttpResponse framing = r;
+      // We asked the server to close: its end of stream ends the body, and a
+      // Content-Length that undercounts cannot cut the file short.
+      if (!framing.chunked) framing.contentLength = -1;
+      conn.BeginBody(framing, exact ? expected - offset : -1);
+      ++srcUsing_;
+      int rc = 1;
+      for (;;) {
+        const int64_t grant = limiter_.Acquire(static_cast<int64_t>(buf.size()), cancel_);
+        if (grant <= 0) {
+          rc = HttpConnection::kCancelled;
+          break;
+        }
+        rc = conn.ReadBody(buf.data(), static_cast<int>(grant));
+        if (rc <= 0) break;
+        if (!file_.WriteAt(offset, buf.data(), static_cast<size_t>(rc))) {
+          --srcUsing_;
+          conn.Close();
+          Fail(TASK_ERROR_DISK_WRITE);
+          return Outcome::Failed;
+        }
+        offset += rc;
+        written = offset;
+        doneBytes_ = written;
+        failures = 0;
+        TickSpeed();
+        if (NowMs() >= nextCheckpoint && expected >= 0) {
+          Checkpoint(probe);
+          nextCheckpoint = NowMs() + tuning_.checkpointMs;
+        }
+      }
+      --srcUsing_;
+      conn.Close();
+      // A server that keeps the connection open after a body of the
+      // announced length has sent it all.
+      if (rc == HttpConnection::kTimeout && !exact && expected >= 0 && written == expected) rc = HttpConnection::kEnd;
+      if (rc == HttpConnection::kEnd && (expected < 0 || written >= expected)) {
+        if (exact && written != expected) {
+          code = kBadAnswer;
+        } else {
+          if (!file_.SetSize(written)) {
+            Fail(TASK_ERROR_DISK_WRITE);
+            return Outcome::Failed;
+          }
+          totalSize_ = written;
+          doneBytes_ = written;
+          return Outcome::Complete;
+        }
+      } else {
+        code = rc == HttpConnection::kEnd ? HttpConnection::kTruncated : rc;
+      }
+    }
+    if (code == HttpConnection::kCancelled || stopRequested_.load()) {
+      if (expected >= 0) Checkpoint(probe);
+      return Outcome::Stopped;
+    }
+    lastFailure_ = FailureKind(code);
+    if (++failures >= tuning_.maxFailures) {
+      if (expected >= 0) Checkpoint(probe);
+      Fail(lastFailure_.load());
+      return Outcome::Failed;
+    }
+    if (!Backoff(failures)) return Outcome::Stopped;
+    if (!exact) written = 0;  // no way to continue: start over
+  }
+}
+
+void DownloadTask::Checkpoint(const Probe& probe) {
+  if (probe.size < 0) return;
+  std::vector<Span> done =
+      planActive_.load() ? plan_.Done() : std::vector<Span>{Span{0, std::min(doneBytes_.load(), probe.size)}};
+  // Flush first: the record may only claim bytes that are on disk.
+  if (!file_.Sync()) return;
+  std::lock_guard<std::mutex> g(recordMu_);
+  record_.done = NormalizeSpans(std::move(done));
+  WriteFileAtomically(RecordPath(params_.target), SerializeRecord(record_));
+}
+
+DownloadTask::Outcome DownloadTask::Finish() {
+  const std::string part = PartPath(params_.target);
+  file_.Sync();
+  file_.Close();
+  if (!RenameReplacing(part, params_.target)) {
+    Fail(TASK_ERROR_DISK_RENAME);
+    return Outcome::Failed;
+  }
+  RemovePath(RecordPath(params_.target));
+  const int64_t size = totalSize_.load() >= 0 ? totalSize_.load() : doneBytes_.load();
+  totalSize_ = size;
+  doneBytes_ = size;
+  return Outcome::Complete;
+}
+
+void DownloadTask::Query(TDownTaskInfo& info) const {
+  std::memset(&info, 0, sizeof info);
+  info.stat = state_.load();
+  info.fail_code = info.stat == TSC_ERROR ? failCode_.load() : TASK_ERROR_UNKNOWN;
+  const std::u16string name = Utf8ToUtf16(params_.target.substr(params_.target.find_last_of("/\\") + 1));
+  std::memcpy(info.szFilename, name.data(), std::min<size_t>(name.size(), 259) * 2);
+  const int64_t total = totalSize_.load();
+  const int64_t done = doneBytes_.load();
+  info.nTotalSize = total < 0 ? 0 : total;
+  info.nTotalDownload = done;
+  info.fPercent = info.stat == TSC_COMPLETE ? 1.0f : total > 0 ? static_cast<float>(static_cast<double>(done) / total) : 0.0f;
+  info.nSrcTotal = info.stat == TSC_DOWNLOAD ? std::max(srcTotal_.load(), 1) : 0;
+  info.nSrcUsing = info.stat == TSC_DOWNLOAD ? srcUsing_.load() : 0;
+  info.nSpeed = info.stat == TSC_DOWNLOAD ? speed_.load() : 0;
+  info.nSpeedP2S = info.nSpeed;
+  info.bIsOriginUsable = 1;
+}
+
+}  // namespace xldl

@@ -1,0 +1,111 @@
+// One download: the file at `url` written to `target`. A controller thread
+// probes the server, then either fetches byte ranges over several
+// connections or, when the server does not serve ranges, takes the whole
+// body over one. Partial data lives in "<target>.cvdl" with its resume record
+// "<target>.cvdl.rec"; the target name appears only when the file is complete.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "download/engine/disk_file.h"
+#include "download/engine/http_client.h"
+#include "download/engine/range_plan.h"
+#include "download/engine/rate_limiter.h"
+#include "download/engine/resume_record.h"
+#include "download/engine/xldl_records.h"
+
+namespace xldl {
+
+struct Tuning {
+  int maxConnections = 8;
+  int64_t minSplit = 4 << 20;  // smallest range worth a connection of its own
+  int connectMs = 15000;
+  int stallMs = 20000;  // a connection silent this long is dropped and retried
+  int retryBaseMs = 500;
+  int maxFailures = 6;  // consecutive failures without progress before giving up
+  int checkpointMs = 3000;
+  int bufferBytes = 1 << 20;
+  static Tuning FromEnvironment();
+};
+
+struct TaskParams {
+  std::string url, referer, cookies;
+  std::string target;  // host path of the finished file
+  bool resume = false;
+};
+
+std::string PartPath(const std::string& target);
+std::string RecordPath(const std::string& target);
+
+class DownloadTask {
+ public:
+  DownloadTask(TaskParams params, RateLimiter& limiter, const Tuning& tuning);
+  ~DownloadTask();
+
+  bool Start();
+  // Asks the task to stop; the partial data and its record stay.
+  bool Stop();
+  // Waits until the controller thread has ended.
+  void Join();
+  void Query(TDownTaskInfo& info) const;
+  const std::string& Target() const { return params_.target; }
+
+ private:
+  enum class Outcome { Complete, Stopped, Failed, Restart, WholeBody };
+  struct Probe {
+    bool ranges = false;
+    int64_t size = -1;
+    std::string etag, lastModified;
+  };
+
+  void Run();
+  Outcome Download();
+  Outcome ProbeServer(Probe& probe, HttpConnection& conn);
+  Outcome FetchRanges(const Probe& probe, bool haveRecord, const ResumeRecord& record);
+  Outcome FetchWhole(const Probe& probe, HttpConnection& conn);
+  void MarkDownloading();
+  Outcome Finish();
+  void Worker(int id, const Probe& probe);
+  // >0 bytes written, 0 nothing written, or a negative failure code.
+  int64_t FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf, int& failure);
+  void Checkpoint(const Probe& probe);
+  void Fail(uint8_t code);
+  bool Backoff(int failures);
+  std::string ExtraHeaders() const;
+  void TickSpeed();
+
+  const TaskParams params_;
+  RateLimiter& limiter_;
+  const Tuning tuning_;
+  std::string url_;  // after redirects
+  DiskFile file_;
+  RangePlan plan_;
+  std::mutex recordMu_;
+  ResumeRecord record_;
+
+  std::thread controller_;
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> cancel_{false};  // ends every wait of the current round
+  std::atomic<bool> wholeBodyOnly_{false};
+  std::atomic<bool> changed_{false};
+  std::atomic<uint8_t> state_{TSC_PAUSE};
+  std::atomic<uint8_t> failCode_{TASK_ERROR_UNKNOWN};
+  std::atomic<uint8_t> lastFailure_{TASK_ERROR_TIMEOUT};
+  std::atomic<bool> fatal_{false};
+  std::atomic<int64_t> totalSize_{-1};
+  std::atomic<int64_t> doneBytes_{0};
+  std::atomic<bool> planActive_{false};
+  std::atomic<int32_t> speed_{0};
+  std::atomic<int32_t> srcTotal_{0};
+  std::atomic<int32_t> srcUsing_{0};
+  std::atomic<int32_t> workersAlive_{0};
+  // speed over the last second, from samples taken by the controller
+  int64_t samples_[11] = {};
+  int64_t sampleMs_[11] = {};
+  int sampleCount_ = 0;
+};
+
+}  // namespace xldl

@@ -1,0 +1,148 @@
+// The engine's eight entry points over a table of tasks.
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "download/engine/download_task.h"
+#include "download/engine/engine_text.h"
+#include "download/engine/net_socket.h"
+#include "download/engine/xldl_records.h"
+
+#if defined(_WIN32)
+#define XLDL_EXPORT
+#else
+#define XLDL_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace xldl {
+namespace {
+
+struct Engine {
+  std::mutex mu;
+  bool ready = false;
+  XL_HANDLE next = 0x100;
+  std::map<XL_HANDLE, std::shared_ptr<DownloadTask>> tasks;
+  RateLimiter limiter;
+  Tuning tuning;
+};
+
+Engine& TheEngine() {
+  static Engine* e = new Engine;  // never destroyed: threads must not outlive it at exit
+  return *e;
+}
+
+std::shared_ptr<DownloadTask> Find(XL_HANDLE h) {
+  Engine& e = TheEngine();
+  std::lock_guard<std::mutex> g(e.mu);
+  auto it = e.tasks.find(h);
+  return it == e.tasks.end() ? nullptr : it->second;
+}
+
+std::string TargetOf(const TDownTaskParam& p) {
+  std::string dir = Utf16ToUtf8(p.szSavePath, 260);
+  const std::string name = Utf16ToUtf8(p.szFilename, 260);
+  if (name.empty()) return std::string();
+#ifdef _WIN32
+  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+#else
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+#endif
+  return dir + name;
+}
+
+}  // namespace
+}  // namespace xldl
+
+using namespace xldl;
+
+extern "C" {
+
+XLDL_EXPORT int32_t XLDL_CALL XL_Init() {
+  Engine& e = TheEngine();
+  std::lock_guard<std::mutex> g(e.mu);
+  if (!e.ready) {
+    if (!NetStartup()) return 0;
+    e.tuning = Tuning::FromEnvironment();
+    e.ready = true;
+  }
+  return 1;
+}
+
+XLDL_EXPORT int32_t XLDL_CALL XL_UnInit() {
+  Engine& e = TheEngine();
+  std::map<XL_HANDLE, std::shared_ptr<DownloadTask>> tasks;
+  {
+    std::lock_guard<std::mutex> g(e.mu);
+    if (!e.ready) return 1;
+    tasks.swap(e.tasks);
+    e.ready = false;
+  }
+  // Every thread of the engine ends here, before the library can be unloaded.
+  for (auto& [h, t] : tasks) t->Stop();
+  tasks.clear();
+  NetCleanup();
+  return 1;
+}
+
+XLDL_EXPORT XL_HANDLE XLDL_CALL XL_CreateTask(TDownTaskParam* param) {
+  if (!param) return 0;
+  TaskParams p;
+  p.url = Utf16ToUtf8(param->szTaskUrl, 2084);
+  p.referer = Utf16ToUtf8(param->szRefUrl, 2084);
+  p.cookies = Utf16ToUtf8(param->szCookies, 4096);
+  p.target = TargetOf(*param);
+  p.resume = param->IsResume != 0;
+  if (p.url.empty() || p.target.empty()) return 0;
+  Engine& e = TheEngine();
+  std::lock_guard<std::mutex> g(e.mu);
+  if (!e.ready) return 0;
+  const XL_HANDLE h = e.next++;
+  e.tasks[h] = std::make_shared<DownloadTask>(std::move(p), e.limiter, e.tuning);
+  return h;
+}
+
+XLDL_EXPORT int32_t XLDL_CALL XL_StartTask(XL_HANDLE task) {
+  auto t = Find(task);
+  return t && t->Start() ? 1 : 0;
+}
+
+XLDL_EXPORT int32_t XLDL_CALL XL_StopTask(XL_HANDLE task) {
+  auto t = Find(task);
+  return t && t->Stop() ? 1 : 0;
+}
+
+XLDL_EXPORT int32_t XLDL_CALL XL_DelTempFile(TDownTaskParam* param) {
+  if (!param) return 0;
+  const std::string target = TargetOf(*param);
+  if (target.empty()) return 0;
+  std::vector<std::shared_ptr<DownloadTask>> users;
+  {
+    Engine& e = TheEngine();
+    std::lock_guard<std::mutex> g(e.mu);
+    for (auto& [h, t] : e.tasks)
+      if (t->Target() == target) users.push_back(t);
+  }
+  // A task still writing would bring the file back: it stops first.
+  for (auto& t : users) {
+    t->Stop();
+    t->Join();
+  }
+  bool ok = RemovePath(RecordPath(target));
+  ok = RemovePath(RecordPath(target) + ".new") && ok;
+  ok = RemovePath(PartPath(target)) && ok;
+  return ok ? 1 : 0;
+}
+
+XLDL_EXPORT int32_t XLDL_CALL XL_QueryTaskInfoEx(XL_HANDLE task, TDownTaskInfo* info) {
+  if (!info) return 0;
+  auto t = Find(task);
+  if (!t) return 0;
+  t->Query(*info);
+  return 1;
+}
+
+XLDL_EXPORT void XLDL_CALL XL_SetSpeedLimit(int32_t kbps) {
+  TheEngine().limiter.SetLimit(kbps > 0 ? int64_t{kbps} * 1024 : 0);
+}
+
+}  // extern "C"
