@@ -162,7 +162,7 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool RemovePath(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool RemovePath(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR; }
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;

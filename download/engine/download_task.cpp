@@ -38,8 +38,9 @@ bool Transient(int status) { return status >= 500 || status == 408 || status == 
 
 // A failure of a request, mapped to the error the task reports if it gives up.
 uint8_t FailureKind(int code) {
-  return code == HttpConnection::kTimeout || code == HttpConnection::kNetError ? TASK_ERROR_TIMEOUT
-                                                                               : TASK_ERROR_DOWN_INVALID;
+  return code == HttpConnection::kTimeout || code == HttpConnection::kNetError || code == HttpConnection::kTruncated
+             ? TASK_ERROR_TIMEOUT
+             : TASK_ERROR_DOWN_INVALID;
 }
 
 constexpr int kRangesRefused = -100;  // a 200 answer to a range request
@@ -272,13 +273,14 @@ DownloadTask::Outcome DownloadTask::FetchRanges(const Probe& probe, bool haveRec
     std::lock_guard<std::mutex> g(recordMu_);
     record_ = ResumeRecord{params_.url, probe.size, probe.etag, probe.lastModified, {}};
   }
-  plan_.Reset(probe.size, haveRecord ? record.done : std::vector<Span>{}, tuning_.minSplit);
+  int64_t left = probe.size;
+  if (haveRecord)
+    for (const Span& s : record.done) left -= s.end - s.begin;
+  const int n = static_cast<int>(std::clamp<int64_t>(left / tuning_.minSplit, 1, tuning_.maxConnections));
+  plan_.Reset(probe.size, haveRecord ? record.done : std::vector<Span>{}, tuning_.minSplit, n);
   doneBytes_ = plan_.DoneBytes();
   if (plan_.Complete()) return Outcome::Complete;
   MarkDownloading();
-
-  const int64_t left = probe.size - plan_.DoneBytes();
-  const int n = static_cast<int>(std::clamp<int64_t>(left / tuning_.minSplit, 1, tuning_.maxConnections));
   srcTotal_ = n;
   workersAlive_ = n;
   planActive_ = true;
@@ -429,6 +431,7 @@ int64_t DownloadTask::FetchSegment(HttpConnection& conn, int segment, const Prob
       rc = conn.ReadBody(buf.data() + fill, static_cast<int>(grant));
       if (rc <= 0) break;
       fill += static_cast<size_t>(rc);
+      if (rc < grant) break;  // drained for now: write what came rather than wait
     }
     if (fill > 0) {
       const int64_t allowed = plan_.Reserve(segment, static_cast<int64_t>(fill));

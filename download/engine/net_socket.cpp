@@ -23,6 +23,12 @@ using SockLen = socklen_t;
 
 #include <chrono>
 
+#ifdef MSG_NOSIGNAL
+static constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer must not kill the process
+#else
+static constexpr int kSendFlags = 0;
+#endif
+
 namespace xldl {
 
 namespace {
@@ -141,7 +147,7 @@ bool TcpConnection::Connect(const std::string& host, uint16_t port, int timeoutM
 bool TcpConnection::SendAll(const std::string& data, int timeoutMs, const std::atomic<bool>& cancel) {
   size_t done = 0;
   while (done < data.size()) {
-    const int r = static_cast<int>(::send(sock_, data.data() + done, static_cast<int>(data.size() - done), 0));
+    const int r = static_cast<int>(::send(sock_, data.data() + done, static_cast<int>(data.size() - done), kSendFlags));
     if (r > 0) {
       done += static_cast<size_t>(r);
       continue;

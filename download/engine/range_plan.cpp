@@ -4,7 +4,7 @@
 
 namespace xldl {
 
-void RangePlan::Reset(int64_t size, const std::vector<Span>& done, int64_t minSplit) {
+void RangePlan::Reset(int64_t size, const std::vector<Span>& done, int64_t minSplit, int parts) {
   std::lock_guard<std::mutex> g(mu_);
   segs_.clear();
   size_ = size;
@@ -19,6 +19,25 @@ void RangePlan::Reset(int64_t size, const std::vector<Span>& done, int64_t minSp
     pos = e;
   }
   if (pos < size) segs_.push_back({pos, pos, pos, size, -1});
+  // Split the gaps up front, one per connection, so that no connection's
+  // request has to be cut short at the start.
+  for (;;) {
+    int open = 0, largest = -1;
+    for (size_t i = 0; i < segs_.size(); ++i) {
+      if (segs_[i].written >= segs_[i].end) continue;
+      ++open;
+      if (largest < 0 || segs_[i].end - segs_[i].written > segs_[largest].end - segs_[largest].written)
+        largest = static_cast<int>(i);
+    }
+    if (open >= parts || largest < 0) break;
+    Segment& s = segs_[static_cast<size_t>(largest)];
+    const int64_t left = s.end - s.written;
+    if (left < 2 * minSplit_) break;
+    const int64_t mid = (s.written + left / 2 + 0xFFFF) & ~int64_t{0xFFFF};
+    if (mid >= s.end) break;
+    segs_.push_back({mid, mid, mid, s.end, -1});
+    segs_[static_cast<size_t>(largest)].end = mid;
+  }
 }
 
 bool RangePlan::Acquire(int worker, int& segment) {

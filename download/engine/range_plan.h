@@ -13,8 +13,9 @@ namespace xldl {
 
 class RangePlan {
  public:
-  // The file of `size` bytes of which `done` is already on disk.
-  void Reset(int64_t size, const std::vector<Span>& done, int64_t minSplit);
+  // The file of `size` bytes of which `done` is already on disk, its gaps
+  // cut into about `parts` segments.
+  void Reset(int64_t size, const std::vector<Span>& done, int64_t minSplit, int parts = 1);
   // Gives `worker` a segment to fetch; false when none is left to take.
   bool Acquire(int worker, int& segment);
   // The segment's next byte to write and its current end.
