@@ -18,24 +18,21 @@ namespace xldl {
 namespace {
 
 struct Engine {
-  std::mutex mu;
-  bool ready = false;
   XL_HANDLE next = 0x100;
   std::map<XL_HANDLE, std::shared_ptr<DownloadTask>> tasks;
   RateLimiter limiter;
   Tuning tuning;
 };
 
-Engine& TheEngine() {
-  static Engine* e = new Engine;  // never destroyed: threads must not outlive it at exit
-  return *e;
-}
+// Made by XL_Init, gone after XL_UnInit; guarded by g_mu.
+std::mutex g_mu;
+Engine* g_engine = nullptr;
 
 std::shared_ptr<DownloadTask> Find(XL_HANDLE h) {
-  Engine& e = TheEngine();
-  std::lock_guard<std::mutex> g(e.mu);
-  auto it = e.tasks.find(h);
-  return it == e.tasks.end() ? nullptr : it->second;
+  std::lock_guard<std::mutex> g(g_mu);
+  if (!g_engine) return nullptr;
+  auto it = g_engine->tasks.find(h);
+  return it == g_engine->tasks.end() ? nullptr : it->second;
 }
 
 std::string TargetOf(const TDownTaskParam& p) {
@@ -58,28 +55,26 @@ using namespace xldl;
 extern "C" {
 
 XLDL_EXPORT int32_t XLDL_CALL XL_Init() {
-  Engine& e = TheEngine();
-  std::lock_guard<std::mutex> g(e.mu);
-  if (!e.ready) {
+  std::lock_guard<std::mutex> g(g_mu);
+  if (!g_engine) {
     if (!NetStartup()) return 0;
-    e.tuning = Tuning::FromEnvironment();
-    e.ready = true;
+    g_engine = new Engine;
+    g_engine->tuning = Tuning::FromEnvironment();
   }
   return 1;
 }
 
 XLDL_EXPORT int32_t XLDL_CALL XL_UnInit() {
-  Engine& e = TheEngine();
-  std::map<XL_HANDLE, std::shared_ptr<DownloadTask>> tasks;
+  Engine* e = nullptr;
   {
-    std::lock_guard<std::mutex> g(e.mu);
-    if (!e.ready) return 1;
-    tasks.swap(e.tasks);
-    e.ready = false;
+    std::lock_guard<std::mutex> g(g_mu);
+    std::swap(e, g_engine);
   }
+  if (!e) return 1;
   // Every thread of the engine ends here, before the library can be unloaded.
-  for (auto& [h, t] : tasks) t->Stop();
-  tasks.clear();
+  for (auto& [h, t] : e->tasks) t->Stop();
+  for (auto& [h, t] : e->tasks) t->Join();
+  delete e;
   NetCleanup();
   return 1;
 }
@@ -93,11 +88,10 @@ XLDL_EXPORT XL_HANDLE XLDL_CALL XL_CreateTask(TDownTaskParam* param) {
   p.target = TargetOf(*param);
   p.resume = param->IsResume != 0;
   if (p.url.empty() || p.target.empty()) return 0;
-  Engine& e = TheEngine();
-  std::lock_guard<std::mutex> g(e.mu);
-  if (!e.ready) return 0;
-  const XL_HANDLE h = e.next++;
-  e.tasks[h] = std::make_shared<DownloadTask>(std::move(p), e.limiter, e.tuning);
+  std::lock_guard<std::mutex> g(g_mu);
+  if (!g_engine) return 0;
+  const XL_HANDLE h = g_engine->next++;
+  g_engine->tasks[h] = std::make_shared<DownloadTask>(std::move(p), g_engine->limiter, g_engine->tuning);
   return h;
 }
 
@@ -117,10 +111,10 @@ XLDL_EXPORT int32_t XLDL_CALL XL_DelTempFile(TDownTaskParam* param) {
   if (target.empty()) return 0;
   std::vector<std::shared_ptr<DownloadTask>> users;
   {
-    Engine& e = TheEngine();
-    std::lock_guard<std::mutex> g(e.mu);
-    for (auto& [h, t] : e.tasks)
-      if (t->Target() == target) users.push_back(t);
+    std::lock_guard<std::mutex> g(g_mu);
+    if (g_engine)
+      for (auto& [h, t] : g_engine->tasks)
+        if (t->Target() == target) users.push_back(t);
   }
   // A task still writing would bring the file back: it stops first.
   for (auto& t : users) {
@@ -142,7 +136,8 @@ XLDL_EXPORT int32_t XLDL_CALL XL_QueryTaskInfoEx(XL_HANDLE task, TDownTaskInfo* 
 }
 
 XLDL_EXPORT void XLDL_CALL XL_SetSpeedLimit(int32_t kbps) {
-  TheEngine().limiter.SetLimit(kbps > 0 ? int64_t{kbps} * 1024 : 0);
+  std::lock_guard<std::mutex> g(g_mu);
+  if (g_engine) g_engine->limiter.SetLimit(kbps > 0 ? int64_t{kbps} * 1024 : 0);
 }
 
 }  // extern "C"
