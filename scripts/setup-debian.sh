@@ -19,5 +19,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   mingw-w64-i686-dev libz-mingw-w64-dev \
   wine wine32:i386 wine64 \
   xvfb xdotool imagemagick x11-utils fonts-wqy-microhei \
-  python3 python3-pil curl aria2 openssl coreutils procps psmisc >/dev/null
+  python3 python3-pil curl aria2 nginx-light time openssl coreutils procps psmisc >/dev/null
 echo "setup: done"

@@ -306,7 +306,10 @@ DownloadTask::Outcome DownloadTask::FetchRanges(const Probe& probe, bool haveRec
   if (plan_.Complete()) return Outcome::Complete;
   Checkpoint(probe);
   if (stopRequested_.load()) return Outcome::Stopped;
-  if (wholeBodyOnly_.load()) return Outcome::WholeBody;
+  if (wholeBodyOnly_.load()) {
+    cancel_ = stopRequested_.load();  // the workers' cancel was only for their round
+    return Outcome::WholeBody;
+  }
   Fail(lastFailure_.load());
   return Outcome::Failed;
 }
@@ -343,6 +346,10 @@ void DownloadTask::Worker(int id, const Probe& probe) {
     const int64_t wrote = FetchSegment(conn, segment, probe, buf, failure);
     --srcUsing_;
     if (wrote > 0) failures = 0;
+    if (wrote == 0 && failure == 0) {
+      plan_.Cursor(segment, from, to);
+      if (from < to) failure = kBadAnswer;  // an answer that brought nothing must not loop for ever
+    }
     if (failure == 0) continue;
     conn.Close();
     plan_.Release(segment);
@@ -364,8 +371,15 @@ void DownloadTask::Worker(int id, const Probe& probe) {
     }
     lastFailure_ = FailureKind(failure);
     if (++failures >= tuning_.maxFailures) {
-      // Others still at work take over this range; the last one gives up.
+      // Others still at work take over this range; the last one gives up,
+      // unless the server's range answers were the trouble: then one
+      // connection takes the whole body.
       if (workersAlive_.load() > 1) break;
+      if (failure == kBadAnswer) {
+        wholeBodyOnly_ = true;
+        cancel_ = true;
+        break;
+      }
       Fail(lastFailure_.load());
       break;
     }
@@ -415,6 +429,10 @@ int64_t DownloadTask::FetchSegment(HttpConnection& conn, int segment, const Prob
     // then drop the connection.
     limit = std::min(limit, r.contentLength);
     mustClose = true;
+  }
+  if (limit <= 0) {
+    failure = kBadAnswer;
+    return 0;
   }
   conn.BeginBody(r, limit);
   int64_t offset = from, wrote = 0;
@@ -499,8 +517,9 @@ DownloadTask::Outcome DownloadTask::FetchWhole(const Probe& probe, HttpConnectio
           SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified)) {
         offset = written;
       } else if (r.status == 200) {
-        if (!SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified) ||
-            (exact && !r.chunked && r.contentLength >= 0 && r.contentLength != expected)) {
+        // The size from the range answers stays the measure: a Content-Length
+        // may be wrong, and the body is read up to that size only.
+        if (!SameVersion(probe.etag, probe.lastModified, r.etag, r.lastModified)) {
           conn.Close();
           changed_ = true;
           return Outcome::Restart;

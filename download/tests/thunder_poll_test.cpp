@@ -329,6 +329,14 @@ TEST_F(ThunderPollTest, DestroyStopsTheTaskAndUninitialises) {
   const int q = (*s)->queries.load();
   Pump(250);
   EXPECT_EQ((*s)->queries.load(), q) << "polling after destruction";
+  // Windows keeps a loaded library's file, and so its folder, until the last
+  // reference goes.
+  s.reset();
+  std::vector<plat::DirEntry> entries;
+  plat::ListDirectory(GetTempDir(), entries);
+  for (const auto& e : entries)
+    if (e.name.size() == 32 && e.name.find_first_not_of("0123456789ABCDEF") == std::string::npos)
+      plat::RemoveTree(GetTempDir() + e.name);
 }
 
 TEST_F(ThunderPollTest, DestroyOnTheUiThreadDoesNotHang) {

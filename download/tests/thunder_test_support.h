@@ -28,6 +28,7 @@ class ThunderFixture : public ThunderFixtureBase {
     plat::ForceDirectories(GetTempDir());
     ui_ = std::make_unique<TaskQueueUiThread>();
     SetMainUi(ui_.get());
+    baseline_ = AllEngineFolders();
   }
   void TearDown() override {
     ui_->Shutdown();
@@ -46,8 +47,10 @@ class ThunderFixture : public ThunderFixtureBase {
   void Pump(int ms) {
     PumpUntil([] { return false; }, ms);
   }
+  // Engine folders made since the test began.
+  int EngineFolders() const { return AllEngineFolders() - baseline_; }
   // Folders directly in the temporary folder whose names are 32 hex digits.
-  static int EngineFolders() {
+  static int AllEngineFolders() {
     std::vector<plat::DirEntry> entries;
     plat::ListDirectory(GetTempDir(), entries);
     int n = 0;
@@ -58,6 +61,7 @@ class ThunderFixture : public ThunderFixtureBase {
     return n;
   }
   std::unique_ptr<TaskQueueUiThread> ui_;
+  int baseline_ = 0;
 };
 
 }  // namespace corvane::test

@@ -149,9 +149,11 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, EngineFaultTest,
     ::testing::Values(
         Fault{"DroppedConnections", [](auto& f) { f.dropAfter = 100000; f.dropCount = 3; }},
+        Fault{"AlwaysDroppedAfterSomeBytes", [](auto& f) { f.dropAfter = 50000; f.dropCount = -1; }},
         Fault{"RangeIgnored", [](auto& f) { f.ignoreRange = -1; }},
         Fault{"RangeIgnoredOnce", [](auto& f) { f.ignoreRange = 2; }},
         Fault{"MisplacedContentRange", [](auto& f) { f.misplacedRange = 2; }},
+        Fault{"AlwaysMisplacedFallsBackToTheWholeBody", [](auto& f) { f.misplacedRange = -1; }},
         Fault{"Refused416", [](auto& f) { f.refuse416 = 2; }},
         Fault{"NoContentLength", [](auto& f) { f.noContentLength = true; }},
         Fault{"NoContentLengthNoRanges", [](auto& f) { f.noContentLength = true; f.ignoreRange = -1; }},
@@ -177,9 +179,8 @@ TEST_P(EngineHopelessTest, EndsInErrorWithoutAFile) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, EngineHopelessTest,
     ::testing::Values(
-        Fault{"AlwaysDropped", [](auto& f) { f.dropAfter = 1000; f.dropCount = -1; }},
-        Fault{"AlwaysMisplaced", [](auto& f) { f.misplacedRange = -1; }},
-        Fault{"AlwaysStalled", [](auto& f) { f.stallAfter = 1000; f.stallCount = -1; }},
+        Fault{"AlwaysDroppedAtOnce", [](auto& f) { f.dropAfter = 0; f.dropCount = -1; }},
+        Fault{"AlwaysStalledAtOnce", [](auto& f) { f.stallAfter = 0; f.stallCount = -1; }},
         Fault{"TooLongLengthWithoutRanges", [](auto& f) { f.lengthDelta = 1000; f.ignoreRange = -1; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
