@@ -612,7 +612,10 @@ void DownloadTask::Checkpoint(const Probe& probe) {
 
 DownloadTask::Outcome DownloadTask::Finish() {
   const std::string part = PartPath(params_.target);
-  file_.Sync();
+  // No flush of the whole file here: it would bind the download to the
+  // disk's speed rather than the cache's, and the finished image is checked
+  // by its SHA-1 before anything uses it. The resume record, which does rely
+  // on what is on disk, is only written after a flush (see Checkpoint).
   file_.Close();
   if (!RenameReplacing(part, params_.target)) {
     Fail(TASK_ERROR_DISK_RENAME);
