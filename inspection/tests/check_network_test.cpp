@@ -2,24 +2,29 @@
 // success reply counts.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "inspection/environment_check.h"
 #include "tests/support/op_server.h"
+#include "tests/support/test_support.h"
 
 namespace corvane {
 namespace {
 
 class CheckNetworkTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!server.Available()) GTEST_SKIP() << "no operator server";
-    saved = ProbeUrl();
-    server.WriteFile("probe.html", "<html>hello</html>");
+  CheckNetworkTest() : root(test::MakeTempDir("probe")), server(root) {
+    std::ofstream(root + "/probe.html") << "<html>hello</html>";
   }
-  void TearDown() override {
-    if (!saved.empty()) SetProbeUrl(saved);
+  ~CheckNetworkTest() override {
+    SetProbeUrl(saved);
+    std::error_code ec;
+    std::filesystem::remove_all(root, ec);
   }
-  test::TestServer server;
-  std::string saved;
+  std::string saved = ProbeUrl();
+  std::string root;
+  test::OpServer server;
 };
 
 TEST_F(CheckNetworkTest, OnlyASuccessReplyCountsAsNetwork) {
