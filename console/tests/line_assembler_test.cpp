@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "console/uDosCommand.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 using namespace corvane;
