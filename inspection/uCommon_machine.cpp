@@ -54,8 +54,11 @@ bool IsFirewallProgram(const std::string& imagePath) {
 // a few buffers, so that reading the next block overlaps hashing this one.
 class BlockPipeline {
  public:
-  static constexpr size_t kBlockSize = 4u << 20;
-  static constexpr size_t kBuffers = 3;
+  // Blocks of 1 MiB stay in the processor's caches between the reading core
+  // and the hashing one (4 MiB blocks measured slower); four of them keep the
+  // reader a few blocks ahead.
+  static constexpr size_t kBlockSize = 1u << 20;
+  static constexpr size_t kBuffers = 4;
 
   explicit BlockPipeline(plat::ExclusiveFile& file) : file_(file) {
     for (size_t i = 0; i < kBuffers; ++i) {
