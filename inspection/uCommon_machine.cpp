@@ -50,21 +50,14 @@ bool IsFirewallProgram(const std::string& imagePath) {
   return ext == ".exe" || ext == ".com" || ext == ".icd";
 }
 
-// The file's blocks travel from a reading thread to the hashing caller through
-// a few buffers, so that reading the next block overlaps hashing this one.
+// The file's blocks travel from a reading thread to the hashing caller, so
+// that loading the next blocks overlaps hashing this one.
 class BlockPipeline {
  public:
-  // Blocks of 1 MiB stay in the processor's caches between the reading core
-  // and the hashing one (4 MiB blocks measured slower); four of them keep the
-  // reader a few blocks ahead.
-  static constexpr size_t kBlockSize = 1u << 20;
-  static constexpr size_t kBuffers = 4;
+  static constexpr size_t kBlocks = 4;
 
   explicit BlockPipeline(plat::ExclusiveFile& file) : file_(file) {
-    for (size_t i = 0; i < kBuffers; ++i) {
-      buffers_[i].resize(kBlockSize);
-      free_.push_back(i);
-    }
+    for (size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
   }
 
   // Hashes the whole file; false on a read error.
@@ -79,11 +72,12 @@ class BlockPipeline {
         f = filled_.front();
         filled_.pop_front();
       }
-      if (f.size == 0) {
+      if (f.end) {
         ok = !f.failed;
         break;
       }
-      sha.Update(buffers_[f.index].data(), f.size);
+      sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+      file_.ReleaseBlock(blocks_[f.index]);
       {
         std::lock_guard<std::mutex> g(mu_);
         free_.push_back(f.index);
@@ -91,13 +85,14 @@ class BlockPipeline {
       cv_.notify_all();
     }
     reader.join();
+    for (auto& b : blocks_) file_.ReleaseBlock(b);
     return ok;
   }
 
  private:
   struct Filled {
     size_t index = 0;
-    size_t size = 0;  // 0: the end (or an error)
+    bool end = false;
     bool failed = false;
   };
 
@@ -110,19 +105,19 @@ class BlockPipeline {
         index = free_.front();
         free_.pop_front();
       }
-      size_t got = 0;
-      const bool ok = file_.Read(buffers_[index].data(), kBlockSize, got);
+      const bool ok = file_.NextBlock(blocks_[index]);
+      const bool end = !ok || blocks_[index].size == 0;
       {
         std::lock_guard<std::mutex> g(mu_);
-        filled_.push_back({index, ok ? got : 0, !ok});
+        filled_.push_back({index, end, !ok});
       }
       cv_.notify_all();
-      if (!ok || got == 0) return;
+      if (end) return;
     }
   }
 
   plat::ExclusiveFile& file_;
-  std::vector<char> buffers_[kBuffers];
+  plat::FileBlock blocks_[kBlocks];
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<size_t> free_;

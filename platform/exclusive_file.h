@@ -8,8 +8,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace plat {
+
+// One block of a file in memory, either read into `buffer` or mapped.
+struct FileBlock {
+  const char* data = nullptr;
+  size_t size = 0;
+  std::vector<char> buffer;  // storage for a block that is read, reused
+  void* mapping = nullptr;
+  size_t mappedLength = 0;
+};
 
 class ExclusiveFile {
  public:
@@ -22,11 +32,23 @@ class ExclusiveFile {
   // Reads up to n bytes; 0 at the end. False on a read error.
   bool Read(void* buf, size_t n, size_t& got);
 
+  // The next block, in memory once this returns (so it is the place where
+  // the waiting for the disk happens); size 0 at the end; false on an error.
+  // posix maps the file (no copy: the data is read straight from the page
+  // cache); Windows reads into the block's buffer, since a read error in a
+  // mapped view would be a fault, not an error code.
+  bool NextBlock(FileBlock& block);
+  void ReleaseBlock(FileBlock& block);
+  // The block size that measured fastest on this platform.
+  static size_t BlockSize();
+
  private:
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
+  uint64_t size_ = 0;
+  uint64_t offset_ = 0;
 #endif
 };
 

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "inspection/uCommon.h"
 #include "platform/digest.h"
+#include "platform/exclusive_file.h"
 #include "platform/platform.h"
 #include "platform/system_actions.h"
 #include "tests/support/loopback_http.h"
@@ -120,8 +121,8 @@ TEST_F(Machine, FileSha1OverBlocksAndItsSentinels) {
   EXPECT_EQ(GetFileSHA1(Path("missing.img")), "");
   EXPECT_EQ(GetFileSHA1(Path("")), "");  // a folder
 
-  // Larger than two read blocks and not a multiple of one.
-  std::string big(9 * 1024 * 1024 + 77, '\0');
+  // Larger than two blocks and not a multiple of one.
+  std::string big(2 * plat::ExclusiveFile::BlockSize() + 77, '\0');
   std::mt19937 rng(3);
   for (auto& c : big) c = static_cast<char>(rng());
   const std::string bigFile = Path("Install.img");

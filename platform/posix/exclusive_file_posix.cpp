@@ -2,10 +2,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -75,7 +77,43 @@ bool ExclusiveFile::Open(const std::string& path) {
   }
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   fd_ = fd;
+  size_ = static_cast<uint64_t>(st.st_size);
+  offset_ = 0;
   return true;
+}
+
+size_t ExclusiveFile::BlockSize() { return 16u << 20; }
+
+bool ExclusiveFile::NextBlock(FileBlock& block) {
+  ReleaseBlock(block);
+  if (fd_ < 0) return false;
+  if (offset_ >= size_) return true;
+  const size_t len = static_cast<size_t>(std::min<uint64_t>(BlockSize(), size_ - offset_));
+  // MAP_POPULATE reads the pages in here, on the reading thread.
+  void* p = ::mmap(nullptr, len, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, static_cast<off_t>(offset_));
+  if (p != MAP_FAILED) {
+    block.mapping = p;
+    block.mappedLength = len;
+    block.data = static_cast<const char*>(p);
+    block.size = len;
+  } else {
+    block.buffer.resize(len);
+    size_t got = 0;
+    if (::lseek(fd_, static_cast<off_t>(offset_), SEEK_SET) < 0 || !Read(block.buffer.data(), len, got)) return false;
+    block.data = block.buffer.data();
+    block.size = got;
+    if (got == 0) return true;
+  }
+  offset_ += block.size;
+  return true;
+}
+
+void ExclusiveFile::ReleaseBlock(FileBlock& block) {
+  if (block.mapping) ::munmap(block.mapping, block.mappedLength);
+  block.mapping = nullptr;
+  block.mappedLength = 0;
+  block.data = nullptr;
+  block.size = 0;
 }
 
 bool ExclusiveFile::Read(void* buf, size_t n, size_t& got) {

@@ -31,3 +31,21 @@ bool ExclusiveFile::Read(void* buf, size_t n, size_t& got) {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+size_t ExclusiveFile::BlockSize() { return 1u << 20; }
+
+bool ExclusiveFile::NextBlock(FileBlock& block) {
+  block.buffer.resize(BlockSize());
+  block.data = block.buffer.data();
+  block.size = 0;
+  return Read(block.buffer.data(), block.buffer.size(), block.size);
+}
+
+void ExclusiveFile::ReleaseBlock(FileBlock& block) {
+  block.data = nullptr;
+  block.size = 0;
+}
+
+}  // namespace plat
