@@ -224,6 +224,17 @@ TEST_F(RunnerTest, ProgramAndPathArgumentsResolveInsideTheMachine) {
   EXPECT_EQ(cmd.Lines()[1], "local");
 }
 
+TEST_F(RunnerTest, PriorityClassReachesTheChild) {
+  TDosCommand cmd;
+  EXPECT_EQ(cmd.Priority(), plat::kNormalPriorityClass);
+  cmd.SendLine("ignored: no run", true);  // nothing without a worker
+  cmd.Stop();
+  cmd.SetPriority(plat::kIdlePriorityClass);
+  cmd.SetCommandLine("sh -c \"cut -d' ' -f19 /proc/self/stat\"");  // the nice value
+  RunToEnd(cmd);
+  EXPECT_EQ(cmd.Lines(), (TStringList{"19"}));
+}
+
 TEST_F(RunnerTest, TextIsConvertedFromTheAnsiCodePage) {
   Patch({{"codepage", "GBK"}});
   TDosCommand cmd;

@@ -156,14 +156,27 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     pid_t pid = -1;
-    const int rc = searchPath ? ::posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), environ)
-                              : ::posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+    int rc = 0;
+    auto spawn = [&] {
+      rc = searchPath ? ::posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), environ)
+                      : ::posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+    };
+    if (const int nice = NiceFor(priorityClass)) {
+      // A child takes the nice value of the thread that starts it; Linux
+      // keeps nice values per thread, so a helper thread lowers its own and
+      // starts the child, and nobody else's priority changes.
+      std::thread([&] {
+        ::setpriority(PRIO_PROCESS, 0, nice);
+        spawn();
+      }).join();
+    } else {
+      spawn();
+    }
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     if (rc == 0) {
       d.pid = pid;
       d.pidFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-      if (const int nice = NiceFor(priorityClass)) ::setpriority(PRIO_PROCESS, static_cast<id_t>(pid), nice);
       result = StartResult::Started;
     }
   }
