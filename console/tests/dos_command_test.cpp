@@ -87,6 +87,30 @@ TEST_F(RunnerTest, InputReachesACmdChild) {
   EXPECT_EQ(cmd.Lines().back(), "name? got bob");
 }
 
+TEST_F(RunnerTest, StopEndsARunWhoseChildWaitsForInput) {
+  TDosCommand cmd;
+  cmd.SetCommandLine("cmd.exe /c \"set /p X=waiting\"");
+  std::atomic<bool> asked{false};
+  cmd.SetOnNewLine([&](TDosCommand&, const std::string& l, TOutputType) { asked = asked || l == "waiting"; });
+  cmd.Execute();
+  for (int i = 0; i < 5000 && !asked; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_TRUE(asked.load());
+  EXPECT_TRUE(cmd.IsRunning());
+  const auto t0 = std::chrono::steady_clock::now();
+  cmd.Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
+  EXPECT_FALSE(cmd.IsRunning());
+}
+
+TEST_F(RunnerTest, LimitAfterBeginningEndsTheWatch) {
+  TDosCommand cmd;
+  cmd.SetMaxTimeAfterBeginning(1);
+  cmd.SetCommandLine("cmd.exe /c \"set /p X=\"");
+  const double took = RunToEnd(cmd);
+  EXPECT_GE(took, 1.9);
+  EXPECT_LT(took, 4.0);
+}
+
 #else
 
 TEST_F(RunnerTest, LinesEventsAndTheTailFromARealChild) {
