@@ -102,6 +102,19 @@ TEST_F(RunnerTest, StopEndsARunWhoseChildWaitsForInput) {
   EXPECT_FALSE(cmd.IsRunning());
 }
 
+TEST_F(RunnerTest, TwoRunnersAtOnceEachSeeTheirEnd) {
+  TDosCommand waiting, quick;
+  waiting.SetCommandLine("cmd.exe /c \"set /p X=\"");
+  quick.SetCommandLine("cmd.exe /c echo quick");
+  waiting.Execute();
+  quick.Execute();
+  WaitEnd(quick, std::chrono::steady_clock::now());
+  EXPECT_EQ(quick.Lines(), (TStringList{"quick"}));
+  EXPECT_TRUE(waiting.IsRunning());
+  waiting.SendLine("", true);  // its one input line ends it
+  WaitEnd(waiting, std::chrono::steady_clock::now());
+}
+
 TEST_F(RunnerTest, LimitAfterBeginningEndsTheWatch) {
   TDosCommand cmd;
   cmd.SetMaxTimeAfterBeginning(1);
