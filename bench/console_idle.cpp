@@ -16,6 +16,11 @@
 #include <windows.h>
 #else
 #include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/posix/sim_machine.h"
 #endif
 
 namespace {
@@ -66,6 +71,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   const int seconds = argc == 2 ? std::atoi(argv[1]) : 10;
+#ifndef _WIN32
+  // A scratch simulated machine, removed at the end.
+  const auto machine =
+      std::filesystem::temp_directory_path() / ("corvane-idle-machine-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(machine / "C");
+  plat::sim::SetMachineRoot(machine.string());
+  struct Cleanup {
+    std::filesystem::path p;
+    ~Cleanup() { std::filesystem::remove_all(p); }
+  } cleanup{machine};
+#endif
   const std::string child = SelfPath(argv[0]) + " --child " + std::to_string(seconds);
 
   Measure("TDosCommand", [&] {
