@@ -52,6 +52,9 @@ TestServer::TestServer() {
   root_ = root;
   Control("clear");
   Control("clear-logs");
+  // Each test starts from an empty folder, as it does natively.
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(root_, ec)) std::filesystem::remove_all(entry.path(), ec);
 #endif
 }
 

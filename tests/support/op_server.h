@@ -46,8 +46,8 @@ TestResponse TestHttpGet(const std::string& url);
 // The operator server as one test sees it, on both builds. Natively it starts
 // its own server over a fresh folder. Under Wine it uses the server of
 // tests/wine/with-opserver (CORVANE_OPSERVER_URL, CORVANE_OPSERVER_ROOT),
-// shared by the tests of one executable: construction clears its fault rules
-// and logs. Available() is false when there is no server.
+// shared by the tests of one executable: construction clears its fault rules,
+// its logs and its folder. Available() is false when there is no server.
 class TestServer {
  public:
   TestServer();
