@@ -1,6 +1,10 @@
 #include "tests/support/op_server.h"
 
+#include "tests/support/test_support.h"
+
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -23,10 +27,66 @@ extern char** environ;
 
 namespace corvane::test {
 
-std::string OpServerUrlFromEnvironment() {
-  const char* v = std::getenv("CORVANE_OPSERVER_URL");
-  return v ? v : "";
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
 }
+
+}  // namespace
+
+TestServer::TestServer() {
+#ifndef _WIN32
+  root_ = MakeTempDir("opserver");
+  ownsRoot_ = true;
+  server_ = new OpServer(root_);
+  base_ = server_->Url("");
+#else
+  const char* url = std::getenv("CORVANE_OPSERVER_URL");
+  const char* root = std::getenv("CORVANE_OPSERVER_ROOT");
+  if (!url || !root) return;
+  base_ = url;
+  root_ = root;
+  Control("clear");
+  Control("clear-logs");
+  // Each test starts from an empty folder, as it does natively.
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(root_, ec)) std::filesystem::remove_all(entry.path(), ec);
+#endif
+}
+
+TestServer::~TestServer() {
+#ifndef _WIN32
+  delete server_;
+#endif
+  std::error_code ec;
+  if (ownsRoot_) std::filesystem::remove_all(root_, ec);
+}
+
+void TestServer::WriteFile(const std::string& relPath, const std::string& content) const {
+  std::filesystem::path p = std::filesystem::path(root_) / std::filesystem::path(relPath).relative_path();
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + p.string());
+}
+
+void TestServer::RemoveFile(const std::string& relPath) const {
+  std::error_code ec;
+  std::filesystem::remove(std::filesystem::path(root_) / std::filesystem::path(relPath).relative_path(), ec);
+}
+
+std::string TestServer::Control(const std::string& command) const {
+  TestResponse r = TestHttpGet(Url("/_control/" + command));
+  if (r.status != 200) throw std::runtime_error("opserver control " + command + ": " + r.body);
+  return r.body;
+}
+
+std::vector<std::string> TestServer::StatQueries() const { return Lines(Control("stats")); }
+std::vector<std::string> TestServer::Requests() const { return Lines(Control("requests")); }
 
 #ifndef _WIN32
 namespace {
@@ -34,13 +94,6 @@ namespace {
 size_t Collect(char* data, size_t size, size_t n, void* out) {
   static_cast<std::string*>(out)->append(data, size * n);
   return size * n;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
 }
 
 }  // namespace

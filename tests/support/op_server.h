@@ -36,15 +36,38 @@ class OpServer {
 };
 #endif
 
-// The address of the operator server for tests: a started OpServer natively,
-// CORVANE_OPSERVER_URL under Wine. Empty when none is there.
-std::string OpServerUrlFromEnvironment();
-
 // Plain GET for tests (status and body); status 0 when the request failed.
 struct TestResponse {
   int status = 0;
   std::string body;
 };
 TestResponse TestHttpGet(const std::string& url);
+
+// The operator server as one test sees it, on both builds. Natively it starts
+// its own server over a fresh folder. Under Wine it uses the server of
+// tests/wine/with-opserver (CORVANE_OPSERVER_URL, CORVANE_OPSERVER_ROOT),
+// shared by the tests of one executable: construction clears its fault rules,
+// its logs and its folder. Available() is false when there is no server.
+class TestServer {
+ public:
+  TestServer();
+  ~TestServer();
+  bool Available() const { return !base_.empty(); }
+  // "http://127.0.0.1:PORT" followed by path (which begins with "/").
+  std::string Url(const std::string& path = "/") const { return base_ + path; }
+  // Writes a file that the server then serves at "/" + relPath.
+  void WriteFile(const std::string& relPath, const std::string& content) const;
+  void RemoveFile(const std::string& relPath) const;
+  std::string Control(const std::string& command) const;
+  std::vector<std::string> StatQueries() const;
+  std::vector<std::string> Requests() const;
+
+ private:
+  std::string base_, root_;
+  bool ownsRoot_ = false;
+#ifndef _WIN32
+  OpServer* server_ = nullptr;
+#endif
+};
 
 }  // namespace corvane::test
