@@ -27,7 +27,11 @@ MainWindow::MainWindow() {
   frm_->TipsInfo.OnChange = [this] { tips_->Sync(); };
 }
 
-MainWindow::~MainWindow() { ui_.Shutdown(); }
+MainWindow::~MainWindow() {
+  frm_->TipsInfo.OnChange = nullptr;
+  ui_.Shutdown();
+  if (MainUi() == &ui_) SetMainUi(nullptr);
+}
 
 bool MainWindow::Create(bool runFormCreate) {
   FormView& v = *view_;
