@@ -82,16 +82,7 @@ void TipsView::Sync() {
                                  WS_POPUP, 0, 0, sz.cx, sz.cy, owner, nullptr, ::GetModuleHandleW(nullptr), this);
       if (!w.hwnd) continue;
       ::SetWindowLongPtrW(w.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-      // The body with rounded corners and the pointer on top.
-      HRGN body = ::CreateRoundRectRgn(0, kStem, sz.cx + 1, sz.cy + 1, 8, 8);
-      POINT stem[3] = {{kStemX - 8, kStem + 1}, {kStemX, 0}, {kStemX + 8, kStem + 1}};
-      HRGN tip = ::CreatePolygonRgn(stem, 3, WINDING);
-      ::CombineRgn(body, body, tip, RGN_OR);
-      ::DeleteObject(tip);
-      ::SetWindowRgn(w.hwnd, body, FALSE);
     }
-    w.width = sz.cx;
-    w.height = sz.cy;
     // Anchor: a panel's balloon points below its header; other controls'
     // balloons point at their bottom edge. Later balloons stack below.
     Control* anchor = owner_.Model().Find(b.anchor);
@@ -102,9 +93,28 @@ void TipsView::Sync() {
     auto found = stackBelow.find(b.anchor);
     if (found != stackBelow.end()) ay = found->second;
     stackBelow[b.anchor] = ay + sz.cy + kGap;
+    // The body stays inside the window where it can; the pointer keeps
+    // pointing at the anchor.
+    RECT owr;
+    ::GetWindowRect(owner, &owr);
+    int left = std::min<int>(ax - kStemX, owr.right - 6 - sz.cx);
+    left = std::max<int>(left, owr.left + 6);
+    const int stemX = std::clamp<int>(ax - left, 12, sz.cx - 12);
+    if (stemX != w.stemX || sz.cx != w.width || sz.cy != w.height) {
+      // The body with rounded corners and the pointer on top.
+      HRGN body = ::CreateRoundRectRgn(0, kStem, sz.cx + 1, sz.cy + 1, 8, 8);
+      POINT stem[3] = {{stemX - 8, kStem + 1}, {stemX, 0}, {stemX + 8, kStem + 1}};
+      HRGN tip = ::CreatePolygonRgn(stem, 3, WINDING);
+      ::CombineRgn(body, body, tip, RGN_OR);
+      ::DeleteObject(tip);
+      ::SetWindowRgn(w.hwnd, body, TRUE);
+      w.stemX = stemX;
+    }
+    w.width = sz.cx;
+    w.height = sz.cy;
     const int alpha = TipsModel::Alpha(b, now_());
     ::SetLayeredWindowAttributes(w.hwnd, 0, static_cast<BYTE>(alpha), LWA_ALPHA);
-    ::SetWindowPos(w.hwnd, HWND_TOP, ax - kStemX, ay, sz.cx, sz.cy,
+    ::SetWindowPos(w.hwnd, HWND_TOP, left, ay, sz.cx, sz.cy,
                    SWP_NOACTIVATE | (::IsIconic(owner) ? SWP_HIDEWINDOW : SWP_SHOWWINDOW));
     ::InvalidateRect(w.hwnd, nullptr, FALSE);
   }

@@ -23,6 +23,7 @@ class TipsView {
   struct Balloon {
     HWND hwnd = nullptr;
     int width = 0, height = 0;
+    int stemX = -1;  // where the pointer meets the body's top edge
     bool closeHot = false;
   };
   static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);

@@ -3,7 +3,9 @@
 // the kind the stages write; or the about window. Nothing runs: no payload,
 // no update check, no stage.
 //
-//   gallery.exe PnlHome | PnlCheckProgress | ... | PnlUpdate | Frm_About [tip]
+//   gallery.exe PnlHome | PnlCheckProgress | ... | PnlUpdate | Frm_About [tip | menu | auto]
+//   tip: a balloon over the panel; menu: the pop-up menu open; auto: the
+//   auto-mode countdown running live on the panel's default button.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -53,7 +55,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   int argc = 0;
   LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
   const std::string what = argc > 1 ? corvane::Narrow(argv[1]) : "PnlHome";
-  const bool tip = argc > 2 && std::wstring(argv[2]) == L"tip";
+  const std::wstring extra = argc > 2 ? argv[2] : L"";
 
   auto* window = new corvane::view::MainWindow();
   if (!window->Create(false)) return 1;
@@ -67,7 +69,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     SampleTexts(f, what);
     f.form.BringToFront(*panel);
     window->Show(SW_SHOW);
-    if (tip) f.ShowTips(" 获取服务器数据失败，可能服务器维护中！", "", *panel, 0);
+    if (extra == L"tip") f.ShowTips(" 获取服务器数据失败，可能服务器维护中！", "", *panel, 0);
+    if (extra == L"auto") {
+      f.btnCheck2Next.SetCaption("下一步");
+      f.btnStartBak.SetCaption("开始备份");
+      f.vStep = what == "PnlBackup" ? corvane::TStep::Backup : corvane::TStep::Check;
+      f.ArmAutoCountdown();
+    }
+    if (extra == L"menu") window->Ui().Post([&f] { f.btnMenuClick(); });
   }
   return window->Run();
 }
