@@ -146,6 +146,7 @@ class TFrm_Main {
   void InitMenu();
   void BindHandlers();
 
+  bool screenSaverWasOn_ = false;
   std::atomic<int> liveWorkers_{0};
   std::atomic<bool> runBusy_{false};
 };
