@@ -26,6 +26,26 @@ bool Has(const std::vector<std::string>& events, const std::string& e) {
   return std::find(events.begin(), events.end(), e) != events.end();
 }
 
+TEST_F(WindowLife, FirstStateAfterCreation) {
+  frm.FormCreate();
+  EXPECT_EQ(frm.form.FrontPanel(), &frm.PnlHome);
+  EXPECT_TRUE(frm.swBtnAuto.Checked());
+  EXPECT_FALSE(frm.tmrAuto.Enabled());  // the switch raised no change event
+  EXPECT_EQ(frm.vStep, TStep::Home);
+  EXPECT_TRUE(frm.vSilentCheck);
+  EXPECT_FALSE(frm.chkBakMyDoc.Checked());
+  EXPECT_FALSE(frm.chkBakDesktop.Checked());
+  EXPECT_FALSE(frm.chkBakIEFav.Checked());
+  EXPECT_TRUE(frm.chkBakADSL.Checked());
+  for (Control* pb : {&frm.pbBackup, &frm.pbDownLoad, &frm.pbUpdate}) EXPECT_EQ(pb->Position(), 0) << pb->Name();
+  EXPECT_EQ(frm.btnCheck2Next.Caption(), "下一步");
+  EXPECT_EQ(frm.btnPause.Caption(), "暂停");
+  EXPECT_EQ(frm.btnCancel.Caption(), "取消");
+  EXPECT_EQ(frm.btnInstall.Caption(), "安装中...");
+  for (int i = 0; i < 5000 && frm.LiveWorkers() > 0; ++i) ui.WaitAndRun(1);
+  EXPECT_EQ(frm.Started(Stage::CheckUpdate), 1);  // the silent update check
+}
+
 TEST_F(WindowLife, CreationUnpacksAndHoldsOffIdleDestructionCleansUp) {
   plat::ForceDirectories(GetAppDataDir());
   frm.FormCreate();

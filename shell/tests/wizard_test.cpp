@@ -80,8 +80,8 @@ TEST_F(AutoMode, WithTheSwitchOffNothingIsArmed) {
 }
 
 TEST_F(AutoMode, HomeCountsInSilenceAndPressesNothing) {
-  frm.FormCreate();
-  WaitForWorkers();
+  frm.form.BringToFront(frm.PnlHome);
+  ASSERT_EQ(frm.vStep, TStep::Home);
   frm.swBtnAuto.Click();
   frm.swBtnAuto.Click();
   EXPECT_TRUE(frm.tmrAuto.Enabled());
