@@ -442,6 +442,7 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       break;
     }
     case WM_MOVE:
+    case WM_SIZE:  // also minimising and restoring: the balloons follow
       if (onMoved) onMoved();
       break;
     case WM_CLOSE:
