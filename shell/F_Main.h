@@ -142,7 +142,6 @@ class TFrm_Main {
   virtual void RunStage(Stage s);
 
  private:
-  void RestartNow();
   void InitMenu();
   void BindHandlers();
 

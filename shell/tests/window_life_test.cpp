@@ -73,5 +73,17 @@ TEST_F(WindowLife, CreationWithoutAnAppDataFolderStillShowsTheHomePanel) {
   EXPECT_NO_THROW(frm.FormDestroy());
 }
 
+TEST_F(WindowLife, RestartNowRestartsAtOnce) {
+  frm.btnInstall.SetCaption("立刻重启");
+  frm.btnInstall.Click();
+  EXPECT_TRUE(Has(plat::sim::Events(), "restart"));
+  EXPECT_EQ(frm.LiveWorkers(), 0);  // on the spot, no stage
+}
+
+TEST_F(WindowLife, BusyInstallCaptionsRestartNothing) {
+  frm.btnInstall.Click();  // "安装中..."
+  EXPECT_FALSE(Has(plat::sim::Events(), "restart"));
+}
+
 }  // namespace
 }  // namespace corvane::test
