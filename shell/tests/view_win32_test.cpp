@@ -2,6 +2,7 @@
 // the message rules, activation and the tips, the about window's fixed size
 // and version, and the keyboard on the backup panel.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,21 @@ TEST_F(MainView, BackupPanelTabOrderAndKeys) {
   EXPECT_TRUE(v.PreTranslate(enter));
   EXPECT_EQ(f.vStep, TStep::Download);  // the backup started and disarmed the auto mode
   for (int i = 0; i < 200 && f.LiveWorkers() > 0; ++i) ::Sleep(5);
+}
+
+TEST_F(MainView, HintsOfTheDownloadPanelAreTooltips) {
+  TFrm_Main& f = window.Frm();
+  f.form.BringToFront(f.PnlDownload);
+  f.pbDownLoad.SetHint("当前进度：50.00%");
+  HWND bar = window.View().ChildOf("pbDownLoad");
+  wchar_t text[256] = {};
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = hwnd;
+  ti.uId = reinterpret_cast<UINT_PTR>(bar);
+  ti.lpszText = text;
+  ::SendMessageW(window.View().Tooltip(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&ti));
+  EXPECT_EQ(Narrow(text), "当前进度：50.00%");
 }
 
 TEST(AboutView, FixedSizeCaptionClassAndVersion) {

@@ -1,5 +1,6 @@
 #include "shell/win32/form_view.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <set>
@@ -98,7 +99,8 @@ void FormView::CreateChildren() {
       if (c.Style().tabStop) style |= WS_TABSTOP;
     } else {
       style |= SS_OWNERDRAW;
-      if (c.Style().handCursor) style |= SS_NOTIFY;
+      // Clickable labels and those with a hint need the mouse.
+      if (c.Style().handCursor || c.Style().showHint) style |= SS_NOTIFY;
     }
     HWND h = ::CreateWindowExW(0, button ? L"BUTTON" : L"STATIC", Widen(c.Caption()).c_str(), style, 0, 0, 1, 1,
                                hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)),
@@ -109,7 +111,41 @@ void FormView::CreateChildren() {
     children_[&c] = h;
     byHwnd_[h] = &c;
   }
+  CreateHints();
   SyncChildren();
+}
+
+void FormView::CreateHints() {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
+  ::InitCommonControlsEx(&icc);
+  tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                               ::GetModuleHandleW(nullptr), nullptr);
+  if (!tooltip_) return;
+  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 400);  // hints have two lines
+  for (auto& [c, h] : children_) {
+    if (!c->Style().showHint) continue;
+    TOOLINFOW ti{};
+    ti.cbSize = sizeof ti;
+    ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    ti.hwnd = hwnd_;
+    ti.uId = reinterpret_cast<UINT_PTR>(h);
+    ti.lpszText = const_cast<wchar_t*>(L"");
+    ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  }
+}
+
+// An empty hint shows nothing.
+void FormView::SyncHint(const Control& c) {
+  auto it = children_.find(&c);
+  if (!tooltip_ || it == children_.end() || !c.Style().showHint) return;
+  std::wstring text = Widen(c.Hint());
+  TOOLINFOW ti{};
+  ti.cbSize = sizeof ti;
+  ti.hwnd = hwnd_;
+  ti.uId = reinterpret_cast<UINT_PTR>(it->second);
+  ti.lpszText = text.data();
+  ::SendMessageW(tooltip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
 }
 
 // Places, shows and names every child window as the model says.
@@ -134,6 +170,10 @@ void FormView::SyncChildren() {
 void FormView::OnModelChange(Control* c, Control::Change ch) {
   dirty_ = true;
   if (!hwnd_) return;
+  if (c && ch == Control::Change::Hint) {
+    SyncHint(*c);
+    return;
+  }
   if (c && (ch == Control::Change::Caption || ch == Control::Change::Visible || ch == Control::Change::Enabled ||
             ch == Control::Change::Place || ch == Control::Change::Order))
     SyncChildren();

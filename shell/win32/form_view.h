@@ -47,6 +47,8 @@ class FormView {
   bool PreTranslate(MSG& msg);
   // The child window of a control, or null.
   HWND ChildOf(const std::string& name) const;
+  // The tooltip control that shows the controls' hints.
+  HWND Tooltip() const { return tooltip_; }
   // The rectangle of a control on the screen.
   RECT ScreenBox(const Control& c) const;
 
@@ -72,6 +74,8 @@ class FormView {
   LRESULT HandleChild(HWND child, Control& c, UINT msg, WPARAM wp, LPARAM lp);
 
   void CreateChildren();
+  void CreateHints();
+  void SyncHint(const Control& c);
   void SyncChildren();
   void OnModelChange(Control* c, Control::Change ch);
   void EnsureScene();
@@ -86,6 +90,7 @@ class FormView {
   HWND hwnd_ = nullptr;
   Scene scene_;
   HBITMAP sceneBmp_ = nullptr;
+  HWND tooltip_ = nullptr;  // the hints of the controls that show one
   bool dirty_ = true;
   std::map<const Control*, HWND> children_;
   std::map<HWND, Control*> byHwnd_;

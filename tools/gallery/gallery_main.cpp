@@ -41,6 +41,8 @@ void SampleTexts(TFrm_Main& f, const std::string& panel) {
   } else if (panel == "PnlDownload") {
     f.lblDownLoadInfo.SetCaption("下载安装镜像(1/2)：进度 37.52% 速度 1.50MB/s");
     f.pbDownLoad.SetPosition(37);
+    f.lblDownLoadInfo.SetHint("文件大小：3.52GB       已下载：1.32GB\r\n资源总数：12             已使用：5");
+    f.pbDownLoad.SetHint("当前进度：37.52%");
   } else if (panel == "PnlInstall") {
     f.lblInstallInfo.SetCaption("正在校验数据包，请耐心等待...");
   } else if (panel == "PnlUpdate") {
