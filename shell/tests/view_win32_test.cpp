@@ -8,7 +8,10 @@
 
 #include "common/text.h"
 #include "shell/startup.h"
+#include <thread>
+
 #include "shell/win32/main_window.h"
+#include "shell/win32/message_box.h"
 
 namespace corvane::view {
 namespace {
@@ -153,6 +156,22 @@ TEST_F(MainView, HintsOfTheDownloadPanelAreTooltips) {
   ti.lpszText = text;
   ::SendMessageW(window.View().Tooltip(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&ti));
   EXPECT_EQ(Narrow(text), "当前进度：50.00%");
+}
+
+TEST(MessageBoxView, ModalOnTopAndClosedByEscape) {
+  std::thread closer([] {
+    for (int i = 0; i < 200; ++i) {
+      if (HWND box = ::FindWindowW(L"TMlSkinMessage", L"在线升级")) {
+        EXPECT_TRUE(::GetWindowLongW(box, GWL_EXSTYLE) & WS_EX_TOPMOST);
+        ::PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 0);
+        return;
+      }
+      ::Sleep(25);
+    }
+  });
+  SkinnedMessageBox(nullptr, "在线升级", "恭喜你，当前已经是最新版本！", FormHost::MsgIcon::Success);
+  closer.join();
+  EXPECT_FALSE(::FindWindowW(L"TMlSkinMessage", nullptr));
 }
 
 TEST(AboutView, FixedSizeCaptionClassAndVersion) {

@@ -76,7 +76,8 @@ HWND FormView::Create() {
   const int y = area.top + (area.bottom - area.top - h) / 2;
   DWORD style = WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
   if (options_.appWindow) style |= WS_MINIMIZEBOX;
-  const DWORD ex = (options_.appWindow ? WS_EX_APPWINDOW : 0) | WS_EX_CONTROLPARENT;
+  const DWORD ex = (options_.appWindow ? WS_EX_APPWINDOW : 0) | (options_.topmost ? WS_EX_TOPMOST : 0) |
+                   WS_EX_CONTROLPARENT;
   hwnd_ = ::CreateWindowExW(ex, options_.className.c_str(), Widen(form_.Caption()).c_str(), style, x, y, w, h,
                             options_.owner, nullptr, ::GetModuleHandleW(nullptr), this);
   if (!hwnd_) return nullptr;
@@ -267,6 +268,8 @@ RECT FormView::ScreenBox(const Control& c) const {
 
 bool FormView::PreTranslate(MSG& msg) {
   if (!hwnd_ || !::IsWindow(hwnd_)) return false;
+  if (msg.message == WM_KEYDOWN && onKey && (msg.hwnd == hwnd_ || ::IsChild(hwnd_, msg.hwnd)) && onKey(msg.wParam))
+    return true;
   if (msg.message == WM_KEYDOWN && msg.wParam == VK_RETURN) {
     auto it = byHwnd_.find(msg.hwnd);
     if (it != byHwnd_.end() && IsButtonKind(it->second->Kind())) {

@@ -29,6 +29,7 @@ class FormView {
     bool centreOnOwner = false;  // else centred on the screen
     bool quitOnDestroy = false;  // ends the message loop
     bool pump = false;           // 50 ms timer calling onPump
+    bool topmost = false;
   };
 
   FormView(Form& form, Options options);
@@ -42,6 +43,8 @@ class FormView {
   Form& Model() { return form_; }
   // Shows the window modally over its owner; returns when it is destroyed.
   void RunModal();
+  // Keys for the whole window (before the dialog manager): true when used.
+  std::function<bool(WPARAM)> onKey;
   // Message-loop filter: Enter presses the focused button; Tab, the arrows
   // and Space go through the dialog manager. True when the message is used.
   bool PreTranslate(MSG& msg);

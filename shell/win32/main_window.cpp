@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "shell/startup.h"
 #include "shell/win32/gdi_kit.h"
+#include "shell/win32/message_box.h"
 
 namespace corvane::view {
 
@@ -133,14 +134,7 @@ bool MainWindow::DrawMenu(DRAWITEMSTRUCT* dis) {
 void MainWindow::ShowAboutModal() { ShowAbout(view_->Hwnd(), true); }
 
 void MainWindow::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon) {
-  UINT type = MB_OK | MB_TOPMOST | MB_SETFOREGROUND;
-  switch (icon) {
-    case MsgIcon::Success:
-    case MsgIcon::Information: type |= MB_ICONINFORMATION; break;
-    case MsgIcon::Warning: type |= MB_ICONWARNING; break;
-    case MsgIcon::Error: type |= MB_ICONERROR; break;
-  }
-  ::MessageBoxW(nullptr, Widen(text).c_str(), Widen(caption).c_str(), type);
+  SkinnedMessageBox(view_->Hwnd(), caption, text, icon);
 }
 
 void ShowAbout(HWND owner, bool modal) {

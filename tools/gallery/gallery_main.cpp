@@ -3,7 +3,7 @@
 // the kind the stages write; or the about window. Nothing runs: no payload,
 // no update check, no stage.
 //
-//   gallery.exe PnlHome | PnlCheckProgress | ... | PnlUpdate | Frm_About [tip | menu | auto]
+//   gallery.exe PnlHome | PnlCheckProgress | ... | PnlUpdate | Frm_About | Frm_Message [tip | menu | auto]
 //   tip: a balloon over the panel; menu: the pop-up menu open; auto: the
 //   auto-mode countdown running live on the panel's default button.
 #include <windows.h>
@@ -13,6 +13,7 @@
 
 #include "common/text.h"
 #include "shell/win32/main_window.h"
+#include "shell/win32/message_box.h"
 
 namespace {
 
@@ -65,6 +66,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
   if (what == "Frm_About") {
     window->Show(SW_SHOW);
     corvane::view::ShowAbout(window->View().Hwnd(), false);
+  } else if (what == "Frm_Message") {
+    window->Show(SW_SHOW);
+    corvane::view::SkinnedMessageBox(window->View().Hwnd(), "在线升级", "恭喜你，当前已经是最新版本！",
+                                     corvane::FormHost::MsgIcon::Success, false);
   } else {
     corvane::Control* panel = f.form.Find(what);
     if (!panel || !panel->Style().stacked) return 2;
