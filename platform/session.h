@@ -5,8 +5,11 @@
 
 namespace plat {
 
-// Turns the screen saver off for this session (not written to the profile).
-void DisableScreenSaver();
+// Whether the screen saver is active.
+bool ScreenSaverActive();
+// Turns the screen saver on or off for this session (not written to the
+// user profile).
+void SetScreenSaverActive(bool on);
 // Keeps the system and the display from going idle while the calling
 // thread's request stands (ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED).
 void KeepSystemAwake();

@@ -12,6 +12,7 @@ void BuildAboutLayout(Form& f) {
   f.background = kTitleBlue;
   f.font = Font{"Tahoma", 11};
   f.Add("mlTitleBar", Panel("", 380, 30).Fill(kTitleBlue), 0, -30);
+  f.Add("mlTitle", LabelOf("mlTitleBar", Font{"Tahoma", 11}).Colour(0xFFFFFF), 8, 8, "关于我们");
   f.Add("btnClose", TitleButtonOf("mlTitleBar"), 380 - 39, -1).SetPicture("TitleClose");
   f.Add("MlSkinPanel1", Panel("", 380, 73).Transparent(), 0, 0);
   f.Add("Image1", PictureOf("MlSkinPanel1", 57, 49), 22, 4).SetPicture("HomeLogo");

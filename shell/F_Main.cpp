@@ -62,14 +62,20 @@ void TFrm_Main::FormCreate() {
   vStep = TStep::Home;
   StartStage(Stage::CheckUpdate);
   UnpackPayload();  // swallows every error
-  plat::DisableScreenSaver();
+  screenSaverWasOn_ = plat::ScreenSaverActive();
+  plat::SetScreenSaverActive(false);
   plat::KeepSystemAwake();
 }
 
 // Closing always ends the program, whatever a worker is doing.
 void TFrm_Main::FormClose() { HideTips(); }
 
-void TFrm_Main::FormDestroy() { RemoveWorkFolder(); }
+// The screen saver gets back the state found at start-up; the request to
+// stay awake ends with the process.
+void TFrm_Main::FormDestroy() {
+  RemoveWorkFolder();
+  if (screenSaverWasOn_) plat::SetScreenSaverActive(true);
+}
 
 bool TFrm_Main::WndProc(uint32_t msg, uintptr_t wParam) { return DropsMessage(msg, wParam); }
 

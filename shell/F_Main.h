@@ -142,10 +142,10 @@ class TFrm_Main {
   virtual void RunStage(Stage s);
 
  private:
-  void RestartNow();
   void InitMenu();
   void BindHandlers();
 
+  bool screenSaverWasOn_ = false;
   std::atomic<int> liveWorkers_{0};
   std::atomic<bool> runBusy_{false};
 };

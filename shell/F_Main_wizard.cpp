@@ -78,13 +78,9 @@ void TFrm_Main::btnInstallClick() {
   else if (caption == "重新下载")
     StartStage(Stage::Download);
   else if (caption == "立刻重启")
-    RestartNow();
+    RestartComputer();  // without waiting for the hand-off's own restart
   // "安装中...", "校验中...", "引导中...": busy, nothing to do.
 }
-
-// The machine actions (RestartComputer) are not linked in yet; until they
-// are, the press restarts nothing.
-void TFrm_Main::RestartNow() {}
 
 void TFrm_Main::btnMenuClick() {
   // Under the menu button: its left edge lies 95 pixels left of the window's

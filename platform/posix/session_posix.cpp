@@ -4,7 +4,9 @@
 
 namespace plat {
 
-void DisableScreenSaver() { sim::RecordEvent("screensaver off"); }
+// The profile's "screenSaver" (default true) is the state found at start.
+bool ScreenSaverActive() { return sim::Profile().value("screenSaver", true); }
+void SetScreenSaverActive(bool on) { sim::RecordEvent(on ? "screensaver on" : "screensaver off"); }
 void KeepSystemAwake() { sim::RecordEvent("execution state 0x80000003"); }
 // The native build carries no version resource; it is built from the same
 // number as resources/version.rc.

@@ -7,7 +7,12 @@
 
 namespace plat {
 
-void DisableScreenSaver() { ::SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0); }
+bool ScreenSaverActive() {
+  BOOL on = FALSE;
+  return ::SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &on, 0) && on;
+}
+
+void SetScreenSaverActive(bool on) { ::SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, on ? TRUE : FALSE, nullptr, 0); }
 
 void KeepSystemAwake() { ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED); }
 

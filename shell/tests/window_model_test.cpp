@@ -9,26 +9,6 @@ namespace {
 
 using MainWindow = WindowTest;
 
-TEST_F(MainWindow, FirstStateAfterCreation) {
-  frm.FormCreate();
-  EXPECT_EQ(frm.form.FrontPanel(), &frm.PnlHome);
-  EXPECT_TRUE(frm.swBtnAuto.Checked());
-  EXPECT_FALSE(frm.tmrAuto.Enabled());  // the switch raised no change event
-  EXPECT_EQ(frm.vStep, TStep::Home);
-  EXPECT_TRUE(frm.vSilentCheck);
-  EXPECT_FALSE(frm.chkBakMyDoc.Checked());
-  EXPECT_FALSE(frm.chkBakDesktop.Checked());
-  EXPECT_FALSE(frm.chkBakIEFav.Checked());
-  EXPECT_TRUE(frm.chkBakADSL.Checked());
-  for (Control* pb : {&frm.pbBackup, &frm.pbDownLoad, &frm.pbUpdate}) EXPECT_EQ(pb->Position(), 0) << pb->Name();
-  EXPECT_EQ(frm.btnCheck2Next.Caption(), "下一步");
-  EXPECT_EQ(frm.btnPause.Caption(), "暂停");
-  EXPECT_EQ(frm.btnCancel.Caption(), "取消");
-  EXPECT_EQ(frm.btnInstall.Caption(), "安装中...");
-  WaitForWorkers();
-  EXPECT_EQ(frm.Started(Stage::CheckUpdate), 1);  // the silent update check
-}
-
 TEST_F(MainWindow, ClassCaptionAndGeometry) {
   EXPECT_EQ(frm.form.Caption(), "QuilloWin10升级助理");
   EXPECT_EQ(std::string(kMainClassName), "TFrm_Main");
