@@ -162,6 +162,10 @@ TEST_F(StandinTest, BootEntrySequenceMakesOneDefaultBootSectorEntry) {
 }
 
 TEST_F(StandinTest, FailedCommandsSayNoSuccessAndLeaveTheStoreAsItWas) {
+#ifdef _WIN32
+  // The same code on both builds; under Wine every run costs two processes.
+  GTEST_SKIP() << "run natively";
+#endif
   ASSERT_EQ(Run("/standin-init bios").code, 0);
   ASSERT_EQ(Run(std::string("/create ") + kEntry + " /d t /application bootsector").code, 0);
   const nlohmann::json before = Store();
