@@ -39,6 +39,9 @@ cleanup() {
 trap cleanup EXIT
 "$opserver" --root "$work/site" --port "$port" >/dev/null 2>&1 &
 server=$!
+for _ in $(seq 50); do curl -sf -o /dev/null "$probe" && break; sleep 0.1; done
+kill -0 "$server" 2>/dev/null || fail "the probe server could not listen on port $port"
+curl -sf -o /dev/null "$probe" || fail "the probe page is not served at $probe"
 
 # A second fixed drive D: on the host's disk.
 ln -sfn "$work/d" "$prefix/dosdevices/d:"
