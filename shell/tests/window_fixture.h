@@ -51,9 +51,10 @@ class WindowTest : public ::testing::Test {
 
   // Lets the workers finish, running their hand-overs meanwhile.
   void WaitForWorkers() {
-    for (int i = 0; i < 5000 && frm.LiveWorkers() > 0; ++i) {
-      ui.WaitAndRun(1);
-    }
+    // A deadline rather than a count of passes: under Wine on a loaded
+    // machine a worker thread can take seconds to be scheduled.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (frm.LiveWorkers() > 0 && std::chrono::steady_clock::now() < deadline) ui.WaitAndRun(5);
     ASSERT_EQ(frm.LiveWorkers(), 0) << "a worker did not end";
   }
   // Moves the virtual time on in 50 ms steps, as the view's pump does.
