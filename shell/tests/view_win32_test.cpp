@@ -140,7 +140,7 @@ TEST_F(MainView, BackupPanelTabOrderAndKeys) {
   MSG enter{bak, WM_KEYDOWN, VK_RETURN, 0, 0, {}};
   EXPECT_TRUE(v.PreTranslate(enter));
   EXPECT_EQ(f.vStep, TStep::Download);  // the backup started and disarmed the auto mode
-  for (int i = 0; i < 200 && f.LiveWorkers() > 0; ++i) ::Sleep(5);
+  for (int i = 0; i < 12000 && f.LiveWorkers() > 0; ++i) ::Sleep(5);
 }
 
 TEST_F(MainView, HintsOfTheDownloadPanelAreTooltips) {

@@ -13,7 +13,7 @@ namespace {
 class WindowLife : public SimMachineTest {
  protected:
   void TearDown() override {
-    for (int i = 0; i < 5000 && frm.LiveWorkers() > 0; ++i) ui.WaitAndRun(1);
+    for (int i = 0; i < 12000 && frm.LiveWorkers() > 0; ++i) ui.WaitAndRun(5);
     SimMachineTest::TearDown();
   }
   VirtualClock clock;
@@ -42,7 +42,7 @@ TEST_F(WindowLife, FirstStateAfterCreation) {
   EXPECT_EQ(frm.btnPause.Caption(), "暂停");
   EXPECT_EQ(frm.btnCancel.Caption(), "取消");
   EXPECT_EQ(frm.btnInstall.Caption(), "安装中...");
-  for (int i = 0; i < 5000 && frm.LiveWorkers() > 0; ++i) ui.WaitAndRun(1);
+  for (int i = 0; i < 12000 && frm.LiveWorkers() > 0; ++i) ui.WaitAndRun(5);
   EXPECT_EQ(frm.Started(Stage::CheckUpdate), 1);  // the silent update check
 }
 
