@@ -1,10 +1,12 @@
 # Helpers shared by the module CMakeLists files.
 
-# corvane_test(NAME name SOURCES ... [NATIVE_ONLY] [WIN32_ONLY] [LIBS ...])
+# corvane_test(NAME name SOURCES ... [NATIVE_ONLY] [WIN32_ONLY] [OPSERVER] [LIBS ...])
 # Native tests run directly; win32 tests run under Wine through
-# CMAKE_CROSSCOMPILING_EMULATOR.
+# CMAKE_CROSSCOMPILING_EMULATOR. OPSERVER: the win32 test runs beside a
+# loopback operator server started natively for it (tests/wine/with-opserver);
+# native tests start their own (tests/support/op_server.h).
 function(corvane_test)
-  cmake_parse_arguments(T "NATIVE_ONLY;WIN32_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "NATIVE_ONLY;WIN32_ONLY;OPSERVER" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT CORVANE_TESTS)
     return()
   endif()
@@ -18,7 +20,13 @@ function(corvane_test)
   target_link_libraries(${T_NAME} PRIVATE corvane_core corvane_testsupport ${T_LIBS})
   if(CORVANE_WIN32)
     target_link_libraries(${T_NAME} PRIVATE gtest gtest_main ${CORVANE_STATIC_LINK})
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    if(T_OPSERVER)
+      add_dependencies(${T_NAME} opserver_host)
+      add_test(NAME ${T_NAME} COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/with-opserver ${CORVANE_OPSERVER_EXE}
+               ${CMAKE_SOURCE_DIR}/tests/wine/wine-run $<TARGET_FILE:${T_NAME}>)
+    else()
+      add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    endif()
     set(labels wine ${T_LABELS})
   else()
     target_link_libraries(${T_NAME} PRIVATE GTest::gtest GTest::gtest_main)

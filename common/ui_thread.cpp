@@ -51,9 +51,15 @@ void TaskQueueUiThread::Sync(const std::function<void()>& fn) {
   }
   cv_.notify_all();
   if (Wake) Wake();
-  std::unique_lock<std::mutex> lk(st->mu);
-  st->cv.wait(lk, [&] { return st->done; });
-  if (st->error) std::rethrow_exception(st->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock<std::mutex> lk(st->mu);
+    st->cv.wait(lk, [&] { return st->done; });
+    // Take the error out under the lock: from here on only this thread
+    // touches the exception object.
+    error = std::move(st->error);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 int TaskQueueUiThread::RunPending() {
@@ -75,7 +81,7 @@ int TaskQueueUiThread::RunPending() {
     ++ran;
     if (t.sync) {
       std::lock_guard<std::mutex> g(t.sync->mu);
-      t.sync->error = err;
+      t.sync->error = std::move(err);
       t.sync->done = true;
       t.sync->cv.notify_all();
     }

@@ -1,0 +1,223 @@
+// Machine queries and system actions of uCommon. Every function ends its own
+// errors with its fixed sentinel, except GetWmiValue, which lets them pass.
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "common/clock.h"
+#include "common/text.h"
+#include "console/uDosCommand.h"
+#include "inspection/uCommon.h"
+#include "platform/digest.h"
+#include "platform/exclusive_file.h"
+#include "platform/http.h"
+#include "platform/platform.h"
+#include "platform/system_actions.h"
+#include "platform/wmi.h"
+
+namespace corvane {
+namespace {
+
+int64_t DriveSize(const std::string& drive, const char* prop) {
+  try {
+    int64_t v = -1;
+    const std::string text = GetWmiValue("LogicalDisk Where Caption='" + drive.substr(0, 2) + "'", prop);
+    // A byte count is never negative; -1 is the one "unknown".
+    if (TryParseInt64(text, v) && v >= 0) return v;
+  } catch (...) {
+  }
+  return -1;
+}
+
+std::string Md5Hex(const std::string& bytes) {
+  const auto d = plat::Md5(bytes);
+  return HexUpper(d.data(), d.size());
+}
+
+// One code point after another; each outside 7-bit ASCII becomes "?".
+std::string ToAscii(const std::string& utf8) {
+  std::string out;
+  for (const char16_t u : Utf8ToUtf16(utf8)) {
+    if (u >= 0xDC00 && u <= 0xDFFF) continue;  // the second half of a pair
+    out += u < 0x80 ? static_cast<char>(u) : '?';
+  }
+  return out;
+}
+
+bool IsFirewallProgram(const std::string& imagePath) {
+  const std::string ext = LowerAscii(ExtractFileExt(imagePath));
+  return ext == ".exe" || ext == ".com" || ext == ".icd";
+}
+
+// The file's blocks travel from a reading thread to the hashing caller, so
+// that loading the next blocks overlaps hashing this one.
+class BlockPipeline {
+ public:
+  static constexpr size_t kBlocks = 4;
+
+  explicit BlockPipeline(plat::ExclusiveFile& file) : file_(file) {
+    for (size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
+  }
+
+  // Hashes the whole file; false on a read error.
+  bool HashInto(plat::Sha1& sha) {
+    std::thread reader([this] { ReadAll(); });
+    bool ok = true;
+    for (;;) {
+      Filled f;
+      {
+        std::unique_lock<std::mutex> g(mu_);
+        cv_.wait(g, [this] { return !filled_.empty(); });
+        f = filled_.front();
+        filled_.pop_front();
+      }
+      if (f.end) {
+        ok = !f.failed;
+        break;
+      }
+      sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+      file_.ReleaseBlock(blocks_[f.index]);
+      {
+        std::lock_guard<std::mutex> g(mu_);
+        free_.push_back(f.index);
+      }
+      cv_.notify_all();
+    }
+    reader.join();
+    for (auto& b : blocks_) file_.ReleaseBlock(b);
+    return ok;
+  }
+
+ private:
+  struct Filled {
+    size_t index = 0;
+    bool end = false;
+    bool failed = false;
+  };
+
+  void ReadAll() {
+    for (;;) {
+      size_t index;
+      {
+        std::unique_lock<std::mutex> g(mu_);
+        cv_.wait(g, [this] { return !free_.empty(); });
+        index = free_.front();
+        free_.pop_front();
+      }
+      const bool ok = file_.NextBlock(blocks_[index]);
+      const bool end = !ok || blocks_[index].size == 0;
+      {
+        std::lock_guard<std::mutex> g(mu_);
+        filled_.push_back({index, end, !ok});
+      }
+      cv_.notify_all();
+      if (end) return;
+    }
+  }
+
+  plat::ExclusiveFile& file_;
+  plat::FileBlock blocks_[kBlocks];
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<size_t> free_;
+  std::deque<Filled> filled_;
+};
+
+}  // namespace
+
+std::string GetWmiValue(const std::string& classPart, const std::string& propName) {
+  return Trim(plat::WmiFirstValue(classPart, propName));
+}
+
+int64_t GetDriveTotalSize(const std::string& drive) { return DriveSize(drive, "Size"); }
+int64_t GetDriveFreeSize(const std::string& drive) { return DriveSize(drive, "FreeSpace"); }
+
+std::string FormatByteSize(int64_t size) {
+  const double v = static_cast<double>(size);
+  if (size > 1073741824) return FormatFixed(v / 1073741824.0, 2) + "GB";
+  if (size > 1048576) return FormatFixed(v / 1048576.0, 2) + "MB";
+  if (size > 1024) return FormatFixed(v / 1024.0, 2) + "KB";
+  if (size == -1) return "未知容量";
+  return FormatFixed(v, 2) + "B";
+}
+
+std::string RunAndCapture(const std::string& commandLine) {
+  try {
+    TDosCommand cmd;
+    cmd.SetCommandLine(commandLine);
+    cmd.Execute();
+    while (cmd.IsRunning()) SystemClock().SleepMs(1);
+    // A command that could not be started is a failure, not empty output.
+    if (!cmd.LastError().empty()) return "#";
+    std::string out;
+    for (const auto& line : cmd.Lines()) out += line + "\r\n";
+    return out;
+  } catch (...) {
+    return "#";
+  }
+}
+
+bool DownloadToFile(const std::string& url, const std::string& fileName) {
+  try {
+    // Deleted first, so that a failed download leaves no file behind.
+    if (plat::FileExists(fileName)) plat::RemoveFile(fileName);
+    plat::HttpReply reply;
+    if (!plat::HttpGet(url, reply) || reply.status < 200 || reply.status > 299) return false;
+    if (!plat::WriteWholeFile(fileName, reply.body)) {
+      plat::RemoveFile(fileName);
+      return false;
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string GetFileSHA1(const std::string& fileName) {
+  try {
+    plat::ExclusiveFile file;
+    if (!file.Open(fileName)) return "";
+    plat::Sha1 sha;
+    BlockPipeline pipeline(file);
+    if (!pipeline.HashInto(sha)) return "";
+    const auto d = sha.Final();
+    return HexUpper(d.data(), d.size());
+  } catch (...) {
+    return "";
+  }
+}
+
+std::string GetMachineId() {
+  try {
+    const std::string joined = GetWmiValue("Processor", "ProcessorId") + GetWmiValue("DiskDrive", "SerialNumber");
+    return Md5Hex(ToAscii(joined));
+  } catch (...) {
+    return Md5Hex("UNKNOWN");
+  }
+}
+
+void AddFirewallApp(const std::string& appName, const std::string& imagePath) {
+  if (!IsFirewallProgram(imagePath)) return;
+  try {
+    plat::FirewallAuthorizeApp(appName, imagePath);
+  } catch (...) {
+  }
+}
+
+void RemoveFirewallApp(const std::string& /*appName: not used*/, const std::string& imagePath) {
+  if (!IsFirewallProgram(imagePath)) return;
+  try {
+    plat::FirewallRemoveApp(imagePath);
+  } catch (...) {
+  }
+}
+
+void RestartComputer() {
+  try {
+    plat::RestartWindows();
+  } catch (...) {
+  }
+}
+
+}  // namespace corvane

@@ -1,0 +1,43 @@
+// SHA-1 and MD5 digests.
+//
+// SHA-1 comes from the fastest source at hand: OpenSSL natively; on Windows
+// our own SHA-NI code on processors that have the SHA extensions (measured
+// faster than CNG there) and CNG elsewhere.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+namespace plat {
+
+enum class Sha1Engine {
+  Best,      // what the program uses
+  Platform,  // OpenSSL natively, CNG on Windows
+  ShaNi,     // our own SHA-NI code; Platform on a processor without SHA-NI
+};
+
+class Sha1 {
+ public:
+  explicit Sha1(Sha1Engine engine = Sha1Engine::Best);
+  ~Sha1();
+  Sha1(const Sha1&) = delete;
+  Sha1& operator=(const Sha1&) = delete;
+  void Update(const void* data, size_t n);
+  std::array<uint8_t, 20> Final();
+  // "openssl", "cng" or "sha-ni": the engine actually in use.
+  const char* EngineName() const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// True when the processor has the SHA extensions (and SSE4.1).
+bool CpuHasShaNi();
+
+std::array<uint8_t, 16> Md5(std::string_view data);
+
+}  // namespace plat

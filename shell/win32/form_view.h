@@ -1,0 +1,106 @@
+// The Win32 view of a form model: a fixed-size top-level window with the
+// skin's 30-pixel title bar in its non-client area, and a real child window
+// for every control a user can reach (buttons, check boxes, the switch,
+// labels, progress bars), so that tab order, focus, Enter and Space and
+// screen readers work. Every window paints its rectangle of one picture of
+// the model (see Scene); the model's change notifications repaint it.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "shell/form_model.h"
+#include "shell/win32/scene.h"
+
+namespace corvane::view {
+
+inline constexpr UINT kRunUiTasks = WM_APP + 1;
+inline constexpr UINT_PTR kPumpTimer = 1;
+
+class FormView {
+ public:
+  struct Options {
+    std::wstring className;
+    HWND owner = nullptr;
+    bool appWindow = false;      // its own taskbar button
+    bool centreOnOwner = false;  // else centred on the screen
+    bool quitOnDestroy = false;  // ends the message loop
+    bool pump = false;           // 50 ms timer calling onPump
+    bool topmost = false;
+  };
+
+  FormView(Form& form, Options options);
+  ~FormView();
+  FormView(const FormView&) = delete;
+  FormView& operator=(const FormView&) = delete;
+
+  // Creates the window (hidden); returns null on failure.
+  HWND Create();
+  HWND Hwnd() const { return hwnd_; }
+  Form& Model() { return form_; }
+  // Shows the window modally over its owner; returns when it is destroyed.
+  void RunModal();
+  // Keys for the whole window (before the dialog manager): true when used.
+  std::function<bool(WPARAM)> onKey;
+  // Message-loop filter: Enter presses the focused button; Tab, the arrows
+  // and Space go through the dialog manager. True when the message is used.
+  bool PreTranslate(MSG& msg);
+  // The child window of a control, or null.
+  HWND ChildOf(const std::string& name) const;
+  // The tooltip control that shows the controls' hints.
+  HWND Tooltip() const { return tooltip_; }
+  // The rectangle of a control on the screen.
+  RECT ScreenBox(const Control& c) const;
+
+  // Hooks into the window's life (all optional).
+  std::function<bool(UINT, WPARAM)> dropsMessage;  // the WndProc rule
+  std::function<void(WPARAM)> onActivate;          // after the default handling
+  std::function<void()> onClose;                   // before the window goes
+  std::function<void()> onDestroy;
+  std::function<bool(int, int)> canResize;
+  std::function<void()> onPump;
+  std::function<void()> onRunTasks;
+  std::function<void()> onMoved;
+  // Owner-drawn menu items (the pop-up menu) are measured and drawn here.
+  std::function<bool(MEASUREITEMSTRUCT*)> measureMenu;
+  std::function<bool(DRAWITEMSTRUCT*)> drawMenu;
+
+  static void RegisterClasses();
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ChildProc(HWND, UINT, WPARAM, LPARAM);
+  LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleChild(HWND child, Control& c, UINT msg, WPARAM wp, LPARAM lp);
+
+  void CreateChildren();
+  void CreateHints();
+  void SyncHint(const Control& c);
+  void SyncChildren();
+  void OnModelChange(Control* c, Control::Change ch);
+  void EnsureScene();
+  void Invalidate(bool frame);
+  void PaintNonClient();
+  Control* TitleButtonAt(POINT windowPt) const;
+  void TitleButtonAction(Control& b);
+  void SetLook(const Control& c, ControlLook look);
+
+  Form& form_;
+  Options options_;
+  HWND hwnd_ = nullptr;
+  Scene scene_;
+  HBITMAP sceneBmp_ = nullptr;
+  HWND tooltip_ = nullptr;  // the hints of the controls that show one
+  bool dirty_ = true;
+  std::map<const Control*, HWND> children_;
+  std::map<HWND, Control*> byHwnd_;
+  std::map<HWND, WNDPROC> oldProcs_;
+  Control* hotTitle_ = nullptr;
+  Control* pressedTitle_ = nullptr;
+  bool trackingNc_ = false;
+};
+
+}  // namespace corvane::view

@@ -1,0 +1,184 @@
+#include "shell/win32/scene.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/text.h"
+#include "shell/win32/gdi_kit.h"
+
+namespace corvane::view {
+
+namespace {
+constexpr Colour kLine = 0xDCE6EF;
+constexpr Colour kDisabledFill = 0xA9CBE6;
+constexpr Colour kTrack = 0xE1E8EF;
+constexpr Colour kBar = 0x229EED;
+
+std::vector<Control*> Sorted(std::vector<Control*> v) {
+  std::stable_sort(v.begin(), v.end(), [](Control* a, Control* b) { return a->ZOrder() < b->ZOrder(); });
+  return v;
+}
+
+Colour Darker(Colour c) {
+  auto f = [](unsigned v) { return v * 85 / 100; };
+  return (f((c >> 16) & 0xFF) << 16) | (f((c >> 8) & 0xFF) << 8) | f(c & 0xFF);
+}
+}  // namespace
+
+ControlLook Scene::Look(const Control& c) const {
+  auto it = looks.find(&c);
+  return it == looks.end() ? ControlLook{} : it->second;
+}
+
+RECT Scene::Box(const Control& c) const {
+  int x = c.Left(), y = c.Top();
+  for (const Control* p = form_.Find(c.Style().parent); p; p = form_.Find(p->Style().parent)) {
+    x += p->Left();
+    y += p->Top();
+  }
+  int w = c.Width(), h = c.Height();
+  const ControlStyle& s = c.Style();
+  if (s.kind == ControlKind::Label) {
+    const std::wstring text = Widen(c.Caption());
+    const SIZE sz = MeasureText(text, s.font);
+    if (s.autoSize) {
+      w = sz.cx;
+      h = sz.cy;
+    } else if (sz.cy > h) {
+      // A fixed label lower than its font's line: grow it about its middle
+      // so that nothing of the text is cut off.
+      y -= (sz.cy - h) / 2;
+      h = sz.cy;
+    }
+  }
+  return RECT{x, y, x + w, y + h};
+}
+
+bool Scene::Shown(const Control& c) const {
+  Control* front = form_.FrontPanel();
+  for (const Control* p = &c; p; p = form_.Find(p->Style().parent)) {
+    if (!p->Visible()) return false;
+    if (p->Style().stacked && p != front) return false;
+  }
+  return true;
+}
+
+void Scene::PaintClient(HDC dc) {
+  RECT all{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+  FillRect(dc, all, form_.background);
+  for (Control* c : Sorted(form_.Children(""))) {
+    if (c->Name() == "mlTitleBar") continue;
+    if (!Shown(*c)) continue;
+    PaintTree(dc, *c, 0, 0);
+  }
+}
+
+void Scene::PaintTitleBar(HDC dc, int ww, int wh) {
+  RECT frame{0, 0, ww, wh};
+  HBRUSH b = ::CreateSolidBrush(Rgb(0x0086DC));
+  ::FrameRect(dc, &frame, b);
+  ::DeleteObject(b);
+  if (Control* bar = form_.Find("mlTitleBar")) PaintTree(dc, *bar, kFrame, kFrame + kTitleHeight);
+}
+
+void Scene::PaintTree(HDC dc, const Control& c, int dx, int dy) {
+  RECT r = Box(c);
+  ::OffsetRect(&r, dx, dy);
+  PaintOne(dc, c, r);
+  for (Control* child : Sorted(form_.Children(c.Name())))
+    if (child->Visible()) PaintTree(dc, *child, dx, dy);
+}
+
+void Scene::PaintOne(HDC dc, const Control& c, const RECT& r) {
+  const ControlStyle& s = c.Style();
+  const ControlLook look = Look(c);
+  const std::wstring text = Widen(c.Caption());
+  const Picture* pic = LoadPicture(c.Picture());
+  switch (s.kind) {
+    case ControlKind::Panel:
+    case ControlKind::Picture:
+      if (!s.transparent && s.fill != kNoColour) FillRect(dc, r, s.fill);
+      if (pic) {
+        // The picture is centred in its box and cut to it.
+        const int pw = std::min<int>(pic->width, r.right - r.left), ph = std::min<int>(pic->height, r.bottom - r.top);
+        RECT src{(pic->width - pw) / 2, (pic->height - ph) / 2, 0, 0};
+        src.right = src.left + pw;
+        src.bottom = src.top + ph;
+        DrawPicture(dc, *pic, r.left + (r.right - r.left - pw) / 2, r.top + (r.bottom - r.top - ph) / 2, &src);
+      }
+      if (s.bottomLine) Line(dc, r.left, r.bottom - 1, r.right, r.bottom - 1, kLine);
+      break;
+    case ControlKind::Label: {
+      UINT flags = DT_SINGLELINE | (s.vCentre ? DT_VCENTER : DT_TOP);
+      flags |= s.align == HAlign::Centre ? DT_CENTER : s.align == HAlign::Right ? DT_RIGHT : DT_LEFT;
+      if (!s.autoSize) flags |= DT_END_ELLIPSIS;
+      Text(dc, text, s.font, c.Enabled() ? s.textColour : 0x9AA7B4, r, flags);
+      break;
+    }
+    case ControlKind::ColourButton: {
+      Colour fill = s.fill;
+      if (!c.Enabled())
+        fill = kDisabledFill;
+      else if (look.pressed)
+        fill = Darker(look.hover ? s.hoverFill : s.fill);
+      else if (look.hover)
+        fill = s.hoverFill;
+      const int radius = s.squareFrame ? 0 : 3;
+      FillRoundRect(dc, r, radius, fill);
+      FrameRoundRect(dc, r, radius, 0xFFFFFF, 1.0f);
+      if (look.focus) {
+        RECT f = r;
+        ::InflateRect(&f, -3, -3);
+        FrameRoundRect(dc, f, radius ? 2 : 0, 0xD6ECFB, 1.0f);
+      }
+      RECT t = r;
+      if (look.pressed) ::OffsetRect(&t, 0, 1);
+      Text(dc, text, s.font, s.textColour, t, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+      break;
+    }
+    case ControlKind::CheckBox: {
+      if (const Picture* box = LoadPicture("CheckBox")) {
+        const int cell = box->height;
+        const int index = (c.Checked() ? 2 : 0) + (look.hover ? 1 : 0);
+        RECT src{index * cell, 0, index * cell + cell, cell};
+        DrawPicture(dc, *box, r.left, r.top + (r.bottom - r.top - cell) / 2, &src);
+      }
+      RECT t{r.left + 16, r.top - 4, r.right + 40, r.bottom + 4};
+      Text(dc, text, s.font, c.Enabled() ? s.textColour : 0x9AA7B4, t, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+      if (look.focus) {
+        const SIZE sz = MeasureText(text, s.font);
+        RECT f{t.left + 2, r.top - 1, t.left + sz.cx + 3, r.bottom + 1};
+        ::DrawFocusRect(dc, &f);
+      }
+      break;
+    }
+    case ControlKind::Switch:
+      if (const Picture* strip = LoadPicture(c.Checked() ? "SwitchOn" : "SwitchOff")) {
+        const int cell = strip->width / 3;
+        const int index = look.pressed ? 2 : look.hover ? 1 : 0;
+        RECT src{index * cell, 0, index * cell + cell, strip->height};
+        DrawPicture(dc, *strip, r.left, r.top, &src);
+      }
+      break;
+    case ControlKind::ProgressBar: {
+      FillRoundRect(dc, r, 3, kTrack);
+      const int max = std::max(c.Max(), 1);
+      const int w = (r.right - r.left) * c.Position() / max;
+      if (w > 0) {
+        RECT done{r.left, r.top, r.left + w, r.bottom};
+        FillRoundRect(dc, done, 3, kBar);
+      }
+      break;
+    }
+    case ControlKind::TitleButton:
+      if (pic) {
+        const int cell = pic->width / 3;
+        const int index = look.pressed ? 2 : look.hover ? 1 : 0;
+        RECT src{index * cell, 0, index * cell + cell, pic->height};
+        DrawPicture(dc, *pic, r.left, std::max<int>(r.top, 0), &src);
+      }
+      break;
+  }
+}
+
+}  // namespace corvane::view

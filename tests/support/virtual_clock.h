@@ -1,0 +1,47 @@
+// A clock for tests: time moves only when the test advances it, so a
+// ten-second countdown takes milliseconds. Workers that sleep on it wake
+// when the time they wait for is reached.
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+#include "common/clock.h"
+
+namespace corvane::test {
+
+class VirtualClock final : public Clock {
+ public:
+  int64_t NowMs() override {
+    std::lock_guard<std::mutex> g(mu_);
+    return now_;
+  }
+  void SleepMs(int64_t ms) override {
+    std::unique_lock<std::mutex> lk(mu_);
+    const int64_t until = now_ + (ms > 0 ? ms : 0);
+    ++sleepers_;
+    cv_.notify_all();
+    cv_.wait(lk, [&] { return now_ >= until; });
+    --sleepers_;
+  }
+  void Advance(int64_t ms) {
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      now_ += ms;
+    }
+    cv_.notify_all();
+  }
+  // Threads sleeping on this clock right now.
+  int Sleepers() {
+    std::lock_guard<std::mutex> g(mu_);
+    return sleepers_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  int64_t now_ = 1'000'000;
+  int sleepers_ = 0;
+};
+
+}  // namespace corvane::test

@@ -1,0 +1,67 @@
+// Reads and presses the controls of a running Corvaner.exe from the outside,
+// under Wine, through the child windows that carry the controls' captions:
+//   winpanel texts        the captions of the visible controls, one a line (UTF-8)
+//   winpanel click TEXT   presses the visible button whose caption is TEXT
+//   winpanel close        asks the main window to close
+// Exit code 1 when the window or the button is not there.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t* kClass = L"TFrm_Main";
+const wchar_t* kCaption = L"QuilloWin10\u5347\u7EA7\u52A9\u7406";
+
+struct Child {
+  HWND hwnd;
+  std::wstring cls, text;
+};
+
+BOOL CALLBACK Collect(HWND h, LPARAM lp) {
+  if (!::IsWindowVisible(h)) return TRUE;
+  wchar_t cls[64] = {}, text[512] = {};
+  ::GetClassNameW(h, cls, 64);
+  ::GetWindowTextW(h, text, 512);
+  reinterpret_cast<std::vector<Child>*>(lp)->push_back({h, cls, text});
+  return TRUE;
+}
+
+void WriteUtf8(const std::wstring& w) {
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, w.c_str(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+  s += "\n";
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) return 2;
+  const std::wstring cmd = argv[1];
+  HWND main = ::FindWindowW(kClass, kCaption);
+  if (!main) return 1;
+  if (cmd == L"close") {
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  std::vector<Child> children;
+  ::EnumChildWindows(main, Collect, reinterpret_cast<LPARAM>(&children));
+  if (cmd == L"texts") {
+    for (const auto& c : children)
+      if (!c.text.empty()) WriteUtf8(c.text);
+    return 0;
+  }
+  if (cmd == L"click" && argc >= 3) {
+    for (const auto& c : children)
+      if (::_wcsicmp(c.cls.c_str(), L"Button") == 0 && c.text == argv[2]) {
+        ::SendMessageW(c.hwnd, BM_CLICK, 0, 0);
+        return 0;
+      }
+    return 1;
+  }
+  return 2;
+}
