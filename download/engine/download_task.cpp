@@ -493,7 +493,7 @@ DownloadTask::Outcome DownloadTask::FetchWhole(const Probe& probe, HttpConnectio
   // A size from the server's range answer is exact; a Content-Length is only a hint.
   const bool exact = probe.ranges;
   int64_t expected = probe.size;
-  int64_t written = 0;
+  int64_t written = 0, furthest = 0;
   int failures = 0;
   doneBytes_ = 0;
   HttpResponse r;
@@ -556,7 +556,13 @@ DownloadTask::Outcome DownloadTask::FetchWhole(const Probe& probe, HttpConnectio
         offset += rc;
         written = offset;
         doneBytes_ = written;
-        failures = 0;
+        // Only bytes beyond the best earlier attempt count as progress: a
+        // server that cuts every whole body at the same place must end in
+        // an error, not in endless retries.
+        if (written > furthest) {
+          furthest = written;
+          failures = 0;
+        }
         TickSpeed();
         if (NowMs() >= nextCheckpoint && expected >= 0) {
           Checkpoint(probe);

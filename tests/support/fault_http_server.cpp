@@ -106,12 +106,12 @@ FaultHttpServer::~FaultHttpServer() {
   stop_ = true;
   acceptor_.join();
   CLOSESOCK(static_cast<Sock>(listener_));
-  std::vector<std::thread> conns;
+  std::vector<Conn> conns;
   {
     std::lock_guard<std::mutex> g(mu_);
     conns.swap(conns_);
   }
-  for (auto& t : conns) t.join();
+  for (auto& c : conns) c.thread.join();
 }
 
 std::string FaultHttpServer::Url(const std::string& name) const {
@@ -131,7 +131,20 @@ void FaultHttpServer::AcceptLoop() {
     const Sock c = ::accept(l, nullptr, nullptr);
     if (c == static_cast<Sock>(-1)) continue;
     std::lock_guard<std::mutex> g(mu_);
-    conns_.emplace_back([this, c] { Serve(static_cast<uintptr_t>(c)); });
+    for (auto it = conns_.begin(); it != conns_.end();) {
+      if (it->done->load()) {
+        it->thread.join();
+        it = conns_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    conns_.push_back(Conn{std::thread([this, c, done] {
+                            Serve(static_cast<uintptr_t>(c));
+                            *done = true;
+                          }),
+                          done});
   }
 }
 

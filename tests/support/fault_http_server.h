@@ -54,7 +54,11 @@ class FaultHttpServer {
   std::atomic<bool> stop_{false};
   std::thread acceptor_;
   std::mutex mu_;
-  std::vector<std::thread> conns_;
+  struct Conn {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::vector<Conn> conns_;  // finished ones are joined at the next accept
   std::shared_ptr<const std::string> content_;
   std::string etag_;
   std::atomic<int64_t> bytesSent_{0};
