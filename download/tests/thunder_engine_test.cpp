@@ -30,6 +30,14 @@ class ThunderEngineTest : public test::ThunderFixture {
     plat::ForceDirectories(dir_);
     target_ = dir_ + "\\Install.img";
 #endif
+    // A folder of an earlier run may come back under the same name.
+    for (const char* tail : {"", ".cvdl", ".cvdl.rec"}) plat::RemoveFile(target_ + tail);
+  }
+  void TearDown() override {
+#ifdef _WIN32
+    plat::RemoveTree(dir_);
+#endif
+    ThunderFixture::TearDown();
   }
   std::string Host(const std::string& p) const { return plat::HostPath(p); }
   std::string Read(const std::string& p) const {
