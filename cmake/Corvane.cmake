@@ -22,7 +22,7 @@ function(corvane_test)
     target_link_libraries(${T_NAME} PRIVATE gtest gtest_main ${CORVANE_STATIC_LINK})
     if(T_OPSERVER)
       add_dependencies(${T_NAME} opserver_host)
-      add_test(NAME ${T_NAME} COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/with-opserver ${CORVANE_OPSERVER_EXE}
+      add_test(NAME ${T_NAME} COMMAND ${CMAKE_SOURCE_DIR}/tests/wine/with-opserver ${CMAKE_BINARY_DIR}/host/opserver/opserver
                ${CMAKE_SOURCE_DIR}/tests/wine/wine-run $<TARGET_FILE:${T_NAME}>)
     else()
       add_test(NAME ${T_NAME} COMMAND ${T_NAME})

@@ -81,13 +81,8 @@ void TLineAssembler::Echo(const std::string& text) {
 }
 
 void TLineAssembler::Finish() {
-  if (current_.empty()) return;
-  const std::string text = plat::AnsiToUtf8(current_);
-  lines_.push_back(text);
-  PutOutputLine(text);
-  partialInOutput_ = false;
-  Report(text, TOutputType::otEntireLine);
-  current_.clear();
+  // The unterminated tail is reported as the run's last whole line.
+  if (!current_.empty()) EndLine();
 }
 
 void TLineAssembler::PutOutputLine(const std::string& text) {

@@ -9,6 +9,7 @@ panel=build/win32/inspection/winpanel.exe
 port=47361
 title="QuilloWin10升级助理"
 prefix="$(tests/wine/wine-prefix)"; export WINEPREFIX="$prefix"
+. tests/wine/lib.sh
 run() { tests/wine/wine-run "$@"; }
 texts() { run "$panel" texts 2>/dev/null | tr -d '\r' || true; }
 
@@ -16,8 +17,7 @@ work="$(mktemp -d /tmp/corvane-demo-XXXXXX)"
 cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
   [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
-  rm -f "$prefix/dosdevices/d:"
-  wine reg delete 'HKLM\Software\Wine\Drives' /v 'd:' /f >/dev/null 2>&1 || true
+  unmap_drive_d
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,23 +29,15 @@ server=$!
 for _ in $(seq 50); do curl -sf -o /dev/null "http://127.0.0.1:$port/probe.html" && break; sleep 0.1; done
 echo "demo: operator server on 127.0.0.1:$port serving $work/site"
 
-mkdir -p "$work/d"
-ln -sfn "$work/d" "$prefix/dosdevices/d:"
-wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d hd /f >/dev/null 2>&1
+map_drive_d "$work/d"
 
 run "$exe" >/dev/null 2>&1 &
 app=$!
-wid=""
-for _ in $(seq 150); do
-  wid="$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1 || true)"
-  [ -n "$wid" ] && break
-  sleep 0.2
-done
+wid="$(wait_main_window "$title")"
 [ -n "$wid" ] || { echo "demo: the window did not appear"; exit 1; }
 shot() {
   sleep 0.4
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$1.png"
+  shot_window "$wid" "$out/$1.png"
   echo "demo: $1 -> build/demo/$1.png"
 }
 sleep 1; shot 1-home

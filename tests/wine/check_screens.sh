@@ -20,6 +20,7 @@ title="QuilloWin10升级助理"
 
 prefix="$("$here/wine-prefix")"
 export WINEPREFIX="$prefix"
+. "$here/lib.sh"
 
 # The probe page at the address built into the program (http://127.0.0.1:PORT/PATH).
 [[ "$probe" =~ ^http://127\.0\.0\.1:([0-9]+)(/.*)$ ]] || fail "the probe address $probe is not a loopback address"
@@ -32,8 +33,7 @@ echo "<html>probe</html>" >"$work/site$path"
 cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
   [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
-  rm -f "$prefix/dosdevices/d:"
-  wine reg delete 'HKLM\Software\Wine\Drives' /v 'd:' /f >/dev/null 2>&1 || true
+  unmap_drive_d
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -44,19 +44,14 @@ kill -0 "$server" 2>/dev/null || fail "the probe server could not listen on port
 curl -sf -o /dev/null "$probe" || fail "the probe page is not served at $probe"
 
 # A second fixed drive D: on the host's disk.
-ln -sfn "$work/d" "$prefix/dosdevices/d:"
-wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d hd /f >/dev/null 2>&1
+map_drive_d "$work/d"
 
 check() { # check NAME FIRMWARE EXPECTED-TEXT...
   local name="$1" firmware="$2"; shift 2
   CORVANE_BCD_FIRMWARE="$firmware" run "$exe" >/dev/null 2>&1 &
   app=$!
-  local wid=""
-  for _ in $(seq 150); do
-    wid="$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n1 || true)"
-    [ -n "$wid" ] && break
-    sleep 0.2
-  done
+  local wid
+  wid="$(wait_main_window "$title")"
   [ -n "$wid" ] || fail "$name: the main window did not appear"
   sleep 1
   run "$panel" click "一键升级" || fail "$name: no start button"
@@ -68,8 +63,7 @@ check() { # check NAME FIRMWARE EXPECTED-TEXT...
     sleep 0.25
   done
   sleep 0.3  # let it paint
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/check-$name.png"
+  shot_window "$wid" "$out/check-$name.png"
   echo "check_screens: $name:" $shown
   echo "check_screens: screenshot $out/check-$name.png"
   for want in "$@"; do

@@ -34,11 +34,11 @@ RangeAnswer ReadRange(const std::string& header, uint64_t size) {
   if (h.size() < unit.size()) return whole;
   for (size_t i = 0; i < unit.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(h[i])) != unit[i]) return whole;
-  std::string spec = Trim(h.substr(unit.size()));
-  if (spec.find(',') != std::string::npos) return whole;
-  size_t dash = spec.find('-');
+  std::string rangeSet = Trim(h.substr(unit.size()));
+  if (rangeSet.find(',') != std::string::npos) return whole;
+  size_t dash = rangeSet.find('-');
   if (dash == std::string::npos) return whole;
-  std::string a = Trim(spec.substr(0, dash)), b = Trim(spec.substr(dash + 1));
+  std::string a = Trim(rangeSet.substr(0, dash)), b = Trim(rangeSet.substr(dash + 1));
 
   RangeAnswer out;
   out.kind = RangeAnswer::Partial;
