@@ -18,8 +18,10 @@ class RealClock final : public Clock {
 }  // namespace
 
 Clock& SystemClock() {
-  static RealClock clock;
-  return clock;
+  // Never destroyed: detached workers (a stage, a polling thread let go)
+  // may still sleep on it while the process exits.
+  static RealClock* clock = new RealClock;
+  return *clock;
 }
 
 }  // namespace corvane
