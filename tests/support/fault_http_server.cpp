@@ -220,10 +220,10 @@ void FaultHttpServer::Serve(uintptr_t sockIn) {
       ranged = true;
       const size_t v = r + 15;
       const size_t e = lower.find("\r\n", v);
-      const std::string spec = lower.substr(v, e == std::string::npos ? std::string::npos : e - v);
-      const size_t dash = spec.find('-');
-      first = std::stoll(spec.substr(0, dash));
-      last = dash + 1 < spec.size() ? std::stoll(spec.substr(dash + 1)) : size - 1;
+      const std::string rangeSet = lower.substr(v, e == std::string::npos ? std::string::npos : e - v);
+      const size_t dash = rangeSet.find('-');
+      first = std::stoll(rangeSet.substr(0, dash));
+      last = dash + 1 < rangeSet.size() ? std::stoll(rangeSet.substr(dash + 1)) : size - 1;
       if (last >= size) last = size - 1;
     }
     if (lower.find("\r\nconnection: close") != std::string::npos) keep = false;
