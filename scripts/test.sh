@@ -11,7 +11,7 @@ bash scripts/setup-debian.sh
 jobs="${CORVANE_JOBS:-2}"
 status=0
 step() { echo; echo "=== $* ==="; }
-build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs"; }
+build() { cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j"$jobs" "${@:2}"; }
 
 step "native build (ASan + UBSan)"
 build native
@@ -32,7 +32,7 @@ step "win32 build (PE32, the shipped program), static checks"
 build win32
 ctest --preset win32 -L static || status=1
 step "win32-product build (as shipped), static check"
-build win32-product
+build win32-product --target Corvaner
 python3 tests/static/pe_check.py --machine i386 --gui --manifest --version "$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
   --resource ZIP/RES --resource ZIP/Thunder --archives build/win32-product/shell/Corvaner.exe || status=1
 
