@@ -79,7 +79,7 @@ def make_marker_iso(tag, out, work):
     marker_for(tag) to COM1 and then stops the machine with a triple fault,
     which ends qemu because it runs with -no-reboot."""
     work = Path(work)
-    code = assemble(HERE / "marker.S", work) + marker_for(tag).encode() + b"\r\n\0"
+    code = assemble(HERE / "marker.S", work) + marker_for(tag).encode() + b"\0"
     tree = work / f"iso-{tag}"
     tree.mkdir(parents=True, exist_ok=True)
     (tree / "boot.bin").write_bytes(code.ljust(2048, b"\0"))

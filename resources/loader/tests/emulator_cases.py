@@ -8,6 +8,7 @@ Every image is a tiny ISO that writes its own tag to the serial port, so a
 case sees not only that an image booted but which one.
 """
 import argparse
+import re
 import shutil
 import sys
 import time
@@ -33,7 +34,10 @@ class Case:
 def cases():
     fat_loader = {"QXLDR": "LOADER"}
     ntfs_loader = {"qxldr": "LOADER"}
-    windows_like = {"\\Program Files": None, "\\System Volume Information": None, "\\Windows\\System32": None}
+    # Root folders of a Windows machine; on NTFS the first two sort before
+    # "Boot", on FAT all come first in the folder.
+    windows_like = {"\\$Recycle.Bin": None, "\\Apps (x86)": None, "\\Program Files": None,
+                    "\\System Volume Information": None, "\\资料备份": None, "\\Windows\\System32": None}
     return [
         # One partition, both file systems, both spellings of the image.
         Case("fat32-Boot-Win8PE.iso", [Partition("fat32", {**fat_loader, "\\Boot\\Win8PE.iso": "RIGHT"}, True)]),
@@ -42,13 +46,14 @@ def cases():
         # with letter case.
         Case("ntfs-Boot-Win8PE.iso", [Partition("ntfs", {**ntfs_loader, "\\Boot\\Win8PE.iso": "RIGHT"}, True)]),
         Case("ntfs-BOOT-WIN8PE.ISO", [Partition("ntfs", {**ntfs_loader, "\\BOOT\\WIN8PE.ISO": "RIGHT"}, True)]),
-        # Names as Windows writes them, among folders with blanks, and the
-        # download's partial file beside the image, listed first.
+        # Names as Windows writes them, among folders with blanks,
+        # parentheses, "$" and Chinese names, and the download's partial
+        # file beside the image.
         Case("ntfs-windows-names", [Partition("ntfs", {**windows_like, "\\Boot\\Win8PE.iso.cvdl": "PARTIAL",
                                                        **ntfs_loader, "\\Boot\\Win8PE.iso": "RIGHT"},
                                               True, windows_names=True)]),
-        Case("fat32-partial-file-first", [Partition("fat32", {"\\Boot\\Win8PE.iso.cvdl": "PARTIAL", **fat_loader,
-                                                              "\\Boot\\Win8PE.iso": "RIGHT"}, True)]),
+        Case("fat32-windows-folders", [Partition("fat32", {**windows_like, "\\Boot\\Win8PE.iso.cvdl": "PARTIAL",
+                                                           **fat_loader, "\\Boot\\Win8PE.iso": "RIGHT"}, True)]),
         # Two partitions with an image each (a "System Reserved" partition
         # first, as Windows 7 makes it): only the loader's own may boot.
         Case("two-ntfs-own-image", [Partition("ntfs", {"\\Boot\\Win8PE.iso": "WRONG"}, True),
@@ -79,6 +84,12 @@ def run_case(case, mbr, loader, images, work, timeout):
     else:
         result = boot(disk, folder / "serial.txt", None, timeout, refuse=[marker_for(t) for t in TAGS],
                       expect_screen=NOT_FOUND)
+    if result.passed and case.expect:
+        # Started as an optical disc: BIOS drive numbers from 0xE0 on.
+        drive = re.search(re.escape(marker_for(case.expect)) + r" dl=([0-9A-F]{2})", result.serial)
+        if not drive or int(drive.group(1), 16) < 0xE0:
+            result.passed = False
+            result.serial += "\n(expected an optical drive number, 0xE0 or above)"
     if result.passed:
         shutil.rmtree(folder, ignore_errors=True)
     return result
