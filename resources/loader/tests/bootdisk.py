@@ -114,7 +114,7 @@ def make_fat32(img, part, start_lba):
     # One sector per cluster keeps a 40 MB partition a true FAT32 (more than
     # 65525 clusters), as Windows formats a system partition.
     run(["mkfs.fat", "-F", "32", "-s", "1", "-g", "255/63", "-h", str(start_lba), "-n", "SYSTEM", img])
-    env = dict(os.environ, MTOOLS_SKIP_CHECK="1", MTOOLS_NO_VFAT="0")
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     made = set()
     for path, source in part.files.items():
         comps = _components(path)
