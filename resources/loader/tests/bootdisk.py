@@ -22,6 +22,7 @@ ntfs-3g (its library), xorriso and binutils.
 """
 import argparse
 import ctypes
+import ctypes.util
 import os
 import re
 import socket
@@ -138,8 +139,9 @@ class _Ntfs:
     S_IFREG = 0o100000
 
     def __init__(self):
+        name = ctypes.util.find_library("ntfs-3g") or "libntfs-3g.so.89"
         try:
-            self.lib = ctypes.CDLL("libntfs-3g.so.89")
+            self.lib = ctypes.CDLL(name)
         except OSError as e:
             raise BootDiskError(f"libntfs-3g (package ntfs-3g) not found: {e}") from e
         lib = self.lib
