@@ -18,6 +18,25 @@ F Lookup(const char* name) {
 
 bool Sane(int dpi) { return dpi >= 48 && dpi <= 960; }
 
+// Windows 8.1 has per-monitor DPI only in shcore.dll, taken from the system
+// folder alone (where that search flag is unknown, the load fails and the
+// system DPI stands).
+int MonitorDpi(HWND hwnd) {
+  using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const auto getDpiForMonitor = [] {
+    HMODULE shcore = ::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return shcore ? reinterpret_cast<GetDpiForMonitorFn>(
+                        reinterpret_cast<void*>(::GetProcAddress(shcore, "GetDpiForMonitor")))
+                  : nullptr;
+  }();
+  UINT x = 0, y = 0;
+  constexpr int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI
+  if (!getDpiForMonitor ||
+      FAILED(getDpiForMonitor(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), kEffectiveDpi, &x, &y)))
+    return 0;
+  return static_cast<int>(x);
+}
+
 }  // namespace
 
 int SystemDpi() {
@@ -33,9 +52,12 @@ int SystemDpi() {
 int WindowDpi(HWND hwnd) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
   static const auto getDpiForWindow = Lookup<GetDpiForWindowFn>("GetDpiForWindow");
-  if (getDpiForWindow && hwnd) {
+  if (!hwnd) return SystemDpi();
+  if (getDpiForWindow) {
     const int d = static_cast<int>(getDpiForWindow(hwnd));
     if (Sane(d)) return d;
+  } else if (const int d = MonitorDpi(hwnd); Sane(d)) {
+    return d;
   }
   return SystemDpi();
 }
