@@ -10,6 +10,9 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 build="$1"; out="$2"
+# The Wine of the build's architecture, for the prefixes and the gallery alike.
+grep -q '^CMAKE_TOOLCHAIN_FILE:.*x86_64' "$build/CMakeCache.txt" 2>/dev/null && arch=win64 || arch=win32
+export CORVANE_WINE_ARCH="$arch"
 fail() { echo "dpi_screens: FAIL: $*"; exit 1; }
 px() { echo $(( ($1 * $2 + 48) / 96 )); }  # a layout length at a DPI
 
