@@ -55,11 +55,12 @@ control "fault?path=/img/install.img&throttle=120000"  # every connection, so th
 map_drive_d "$work/d"
 partial="$work/d/Win10Data/System/Install.img.cvdl"
 
-# shoot NAME: the main window and, below and right of it, room for a hint.
+# shoot NAME [MARGIN]: the main window and, below and right of it, MARGIN
+# pixels of room for a hint.
 shoot() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW
+  local X Y WIDTH HEIGHT SCREEN WINDOW m="${2:-0}"
   eval "$(xdotool getwindowgeometry --shell "$wid")"
-  import -window root -crop "$((WIDTH + 160))x$((HEIGHT + 80))+${X}+${Y}" +repage "$out/$1.png"
+  import -window root -crop "$((WIDTH + m))x$((HEIGHT + m))+${X}+${Y}" +repage "$out/$1.png"
   echo "download_screens: screenshot $out/$1.png"
 }
 # wait_for LINE-REGEX [SECONDS]: until a line of the panel matches.
@@ -99,7 +100,7 @@ second="$(grep '^下载安装镜像' <<<"$(texts)" || true)"
 eval "$(xdotool getwindowgeometry --shell "$wid")"
 xdotool mousemove "$((X + 1 + 60))" "$((Y + 31 + 188))"
 sleep 2.5
-shoot download-running
+shoot download-running 100
 [ -e "$partial" ] || fail "no partial data while downloading"
 xdotool mousemove 0 0
 
