@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "common/ui_thread.h"
+#include "console/uDosCommand.h"
 #include "handoff/tests/handoff_machine.h"
 #include "inspection/uCommon.h"
 #include "shell/F_Main.h"
@@ -96,6 +97,14 @@ TEST_F(BootEntry, OutputIsReadInTheConsoleCodePageNotTheAnsiOne) {
   // A machine whose consoles write code page 936 while its ANSI code page is
   // another one: only the console's code page reads "成功".
   Patch({{"codepage", "UTF-8"}, {"oemcodepage", "CP936"}, {"uiLanguage", "zh-CN"}});
+  TDosCommand ansi;  // read in the ANSI code page: the raw bytes, no "成功"
+  ansi.SetCommandLine("bcdedit.exe /timeout 5");
+  ansi.SetCurrentDirectory(WorkFolder());
+  ansi.Execute();
+  while (ansi.IsRunning()) SystemClock().SleepMs(1);
+  ASSERT_EQ(ansi.Lines().size(), 1u);
+  EXPECT_EQ(ansi.Lines()[0], plat::Utf8ToConsole("操作成功完成。"));
+  EXPECT_FALSE(ReportsSuccess(ansi.Lines()[0]));
   EXPECT_EQ(RunAndCapture("bcdedit.exe /timeout 5", WorkFolder()), "操作成功完成。\r\n");
   EXPECT_TRUE(MakeBoot());
 }

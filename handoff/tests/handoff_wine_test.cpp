@@ -113,8 +113,9 @@ TEST_F(HandoffOnWine, BootStoreEntryThroughTheStandInEditor) {
   }
   // Again: still one entry under the identifier, once in the display order.
   ASSERT_TRUE(frm_.MakeBoot(kTitle, 10));
+  const nlohmann::json again = Store();
   int shown = 0;
-  for (const auto& id : Store()["entries"]["{9dea862c-5cdd-4e70-acc1-f32b344d4795}"]["elements"]["displayorder"])
+  for (const auto& id : again["entries"]["{9dea862c-5cdd-4e70-acc1-f32b344d4795}"]["elements"]["displayorder"])
     shown += id == kId;
   EXPECT_EQ(shown, 1);
 }
