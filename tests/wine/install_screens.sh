@@ -62,11 +62,9 @@ restarts() {
   if [ -f "$work/restart.log" ]; then grep -c '^restart' "$work/restart.log" || true; else echo 0; fi
 }
 
-# shoot NAME: the main window and, below and right of it, room for its tip.
+# shoot NAME: the main window (the tip stands inside it, over the panel).
 shoot() {
-  local X Y WIDTH HEIGHT SCREEN WINDOW
-  eval "$(xdotool getwindowgeometry --shell "$wid")"
-  import -window root -crop "$((WIDTH + 160))x$((HEIGHT + 120))+${X}+${Y}" +repage "$out/$1.png"
+  shot_window "$wid" "$out/$1.png"
   echo "install_screens: screenshot $out/$1.png"
 }
 start() { # start UNTIL-CAPTION: runs the panel until its button reads that
