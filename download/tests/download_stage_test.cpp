@@ -21,6 +21,7 @@
 #include "download/DownloadDisplay.h"
 #include "download/ServerUrl.h"
 #include "inspection/uCommon.h"
+#include "platform/digest.h"
 #include "platform/platform.h"
 #include "platform/posix/sim_machine.h"
 #include "shell/tests/window_fixture.h"
@@ -113,12 +114,29 @@ class DownloadStage : public test::SimMachineTest {
     SimMachineTest::TearDown();
   }
 
+  static std::string Sha1Hex(const std::string& data) {
+    plat::Sha1 sha;
+    sha.Update(data.data(), data.size());
+    const auto d = sha.Final();
+    return HexUpper(d.data(), d.size());
+  }
+  // The two images on the server and a configuration that names them with
+  // their SHA-1, so that the hand-off accepts them.
   void Publish(const std::string& install, const std::string& boot) {
     server.WriteFile("img/install.img", install);
     server.WriteFile("img/boot.iso", boot);
     server.WriteFile("corvane/x64.ini", "[Config]\r\nesdurl=" + server.Url("/img/install.img") +
                                             "\r\nbooturl=" + server.Url("/img/boot.iso") +
-                                            "\r\nExtractSize=123\r\nKey=K-1\r\nEsdHash=E\r\nBootHash=B\r\n");
+                                            "\r\nExtractSize=123\r\nKey=K-1\r\nEsdHash=" + Sha1Hex(install) +
+                                            "\r\nBootHash=" + Sha1Hex(boot) + "\r\n");
+  }
+  // The hand-off ran on the stage's worker: it verified the images and, with
+  // no work folder (no boot editor) on this machine, could not make the boot
+  // entry.
+  void ExpectHandedOff() {
+    EXPECT_EQ(frm.form.FrontPanel(), &frm.PnlInstall);
+    EXPECT_EQ(frm.lblInstallInfo.Caption(), "糟糕，引导进入Windows10安装程序失败！");
+    EXPECT_EQ(frm.btnInstall.Caption(), "重试");
   }
 
   // Runs the UI thread and steps the virtual clock until pred holds (it is
@@ -246,12 +264,12 @@ TEST_F(DownloadStage, BothImagesDownloadedOneAfterTheOtherThenTheHandOff) {
   EXPECT_FALSE(PartialDataOf(kInstall));
   EXPECT_EQ(Wrappers(), 2);
   EXPECT_EQ(frm.vThunder, nullptr);
-  EXPECT_TRUE(frm.form.FrontPanel() == &frm.PnlDownload || frm.form.FrontPanel() == &frm.PnlInstall);
+  ExpectHandedOff();
   // The configuration's values for the hand-off.
   EXPECT_EQ(frm.vExtractSize, "123");
   EXPECT_EQ(frm.vEsdKey, "K-1");
-  EXPECT_EQ(frm.vEsdHash, "E");
-  EXPECT_EQ(frm.vBootHash, "B");
+  EXPECT_EQ(frm.vEsdHash, Sha1Hex(install));
+  EXPECT_EQ(frm.vBootHash, Sha1Hex(boot));
   // The install image's texts first, then the boot image's.
   ASSERT_FALSE(labels.empty());
   EXPECT_EQ(labels.front().text, "初始化下载引擎...");
@@ -264,22 +282,28 @@ TEST_F(DownloadStage, BothImagesDownloadedOneAfterTheOtherThenTheHandOff) {
   EXPECT_LT(lastInstall, firstBoot);
   EXPECT_EQ(Buttons(), "暂停 | 取消 at 184");  // the end step changed nothing
   // Taskbar: busy while the configuration comes, the percentage while the
-  // images come, nothing once the hand-off has them.
+  // images come, the bytes hashed while the hand-off checks them, nothing
+  // afterwards.
   const auto states = TaskbarStates();
-  ASSERT_GE(states.size(), 3u);
+  ASSERT_GE(states.size(), 5u);
   EXPECT_EQ(states.front(), TaskbarState::Indeterminate);
-  EXPECT_EQ(states.back(), TaskbarState::None);
-  EXPECT_NE(std::find(states.begin(), states.end(), TaskbarState::Normal), states.end());
+  EXPECT_EQ(std::vector<TaskbarState>(states.end() - 4, states.end()),
+            (std::vector<TaskbarState>{TaskbarState::Normal, TaskbarState::None, TaskbarState::Normal,
+                                       TaskbarState::None}));
   for (const auto& t : host.taskbar)
     if (t.state == TaskbarState::Normal) EXPECT_LE(t.done, t.total);
+  const auto hashed = host.taskbar.end() - 2;
+  EXPECT_EQ(hashed->done, install.size() + boot.size());
+  EXPECT_EQ(hashed->total, install.size() + boot.size());
 }
 
 TEST_F(DownloadStage, BothImagesPresentFetchTheConfigurationAndHandOffAtOnce) {
-  Publish("unused", "unused");
+  Publish("install", "boot");
   MakeFile(kInstall, "install");
   MakeFile(kBoot, "boot");
   frm.vEsdKey = "earlier";
   RunStage();
+  ExpectHandedOff();
   EXPECT_EQ(Wrappers(), 0);
   EXPECT_TRUE(RequestsFor("/img/install.img").empty());
   EXPECT_TRUE(RequestsFor("/img/boot.iso").empty());
@@ -287,15 +311,17 @@ TEST_F(DownloadStage, BothImagesPresentFetchTheConfigurationAndHandOffAtOnce) {
   EXPECT_EQ(frm.vEsdKey, "K-1");
   EXPECT_EQ(Read(kInstall), "install");  // never downloaded again, whatever it holds
   EXPECT_EQ(Buttons(), "暂停 | 取消 at 184");
-  EXPECT_EQ(TaskbarStates(), (std::vector<TaskbarState>{TaskbarState::Indeterminate, TaskbarState::None}));
+  EXPECT_EQ(TaskbarStates(), (std::vector<TaskbarState>{TaskbarState::Indeterminate, TaskbarState::None,
+                                                        TaskbarState::Normal, TaskbarState::None}));
 }
 
 TEST_F(DownloadStage, OnlyTheBootImageMissingShowsTheSecondImagesTexts) {
   const std::string boot = Pattern(2 << 20, 3);
-  Publish("unused", boot);
+  Publish("install", boot);
   server.Control("fault?path=/img/&throttle=2000000");
   MakeFile(kInstall, "install");
   RunStage();
+  ExpectHandedOff();
   EXPECT_EQ(Read(kBoot), boot);
   EXPECT_EQ(Wrappers(), 1);
   EXPECT_TRUE(RequestsFor("/img/install.img").empty());
@@ -370,6 +396,7 @@ TEST_F(PauseAndCancel, PauseKeepsThePartialDataAndContinueResumesIt) {
   EXPECT_EQ(RequestsFor("/corvane/x64.ini").size(), 1u);
   EXPECT_EQ(Read(kInstall), install_);
   EXPECT_EQ(Read(kBoot), boot_);
+  ExpectHandedOff();
   EXPECT_LT(BytesAskedFor(RequestsFor("/img/install.img"), install_.size()),
             static_cast<int64_t>(install_.size()) - 200000);
   EXPECT_EQ(host.taskbar.back().state, TaskbarState::None);
