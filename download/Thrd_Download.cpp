@@ -122,10 +122,14 @@ void MissingImageStep(TFrm_Main& f) {
   TaskbarError(f);
 }
 
+// The pause button becomes "继续", the way to run the stage again once the
+// server answers; with "暂停" and "取消" left as they were, no stage would
+// ever act on a press of either and the panel would be a dead end.
 void FailureStep(TFrm_Main& f) {
   f.lblDownLoadInfo.SetCaption("下载文件失败！");
   f.pbDownLoad.SetPosition(0);
   f.ShowTips(kFailureTip, "", f.PnlDownload, 0);
+  if (f.btnPause.Caption() == "暂停") f.btnPause.SetCaption("继续");
   TaskbarError(f);
 }
 

@@ -485,13 +485,32 @@ TEST_F(DownloadStage, FailedConfigurationFetchShowsTheTipAndLogsTheError) {
   EXPECT_EQ(frm.TipsInfo.Showing()[0].title, "");
   EXPECT_EQ(frm.TipsInfo.Showing()[0].anchor, "PnlDownload");
   EXPECT_EQ(frm.TipsInfo.DisplayTime(), 0);
-  EXPECT_EQ(Buttons(), "暂停 | 取消 at 184");  // the captions stay
   EXPECT_EQ(frm.vEsdKey, "earlier");
   EXPECT_EQ(Wrappers(), 0);
   EXPECT_TRUE(RequestsFor("/img/install.img").empty());
   const std::string log = Read("D:\\corvane.txt");
   EXPECT_NE(log.find("]Download Error:下载配置文件错误！\r\n"), std::string::npos) << log;
   EXPECT_EQ(host.taskbar.back().state, TaskbarState::Error);
+  // "继续" runs the stage again once the server answers ("取消" would close
+  // the window), rather than two buttons that no stage acts on.
+  EXPECT_EQ(Buttons(), "继续 | 取消 at 184");
+  server.Control("clear");
+  frm.btnPause.Click();
+  ASSERT_TRUE(RunUntil([this] { return frm.LiveWorkers() == 0; }));
+  EXPECT_EQ(Read(kInstall), "i");
+  EXPECT_EQ(frm.vEsdKey, "K-1");
+  ExpectHandedOff();
+}
+
+TEST_F(DownloadStage, RequestsPendingAtAFailureEndAsRequested) {
+  Publish("i", "b");
+  server.Control("fault?path=/corvane/&stall=300&status=500");  // time to press before the answer
+  ASSERT_TRUE(frm.StartStage(Stage::Download));
+  frm.btnCancel.Click();
+  ASSERT_TRUE(RunUntil([this] { return frm.LiveWorkers() == 0; }));
+  EXPECT_EQ(frm.lblDownLoadInfo.Caption(), "用户已取消！");
+  EXPECT_EQ(Buttons(), "继续 hidden | 退出 at 141");
+  EXPECT_EQ(host.taskbar.back().state, TaskbarState::None);
 }
 
 // ---- one run at a time ----------------------------------------------------------
