@@ -54,16 +54,5 @@ TEST(DownloadDisplay, HintPadsTheFirstPartOfEachLineToFifteenCharacters) {
   EXPECT_EQ(ProgressHint(p), "文件大小：10240.00GB已下载：256.00MB\r\n资源总数：1234567890123已使用：3");
 }
 
-TEST(DownloadDisplay, EngineStatesHaveTheirOwnTextsAndProgressHasNone) {
-  EXPECT_STREQ(StateText("STARTPENDING"), "开始下载...");
-  EXPECT_STREQ(StateText("STOPPENDING"), "暂停中...");
-  EXPECT_STREQ(StateText("PAUSE"), "已暂停");
-  EXPECT_STREQ(StateText("ERROR"), "下载错误");
-  EXPECT_STREQ(StateText("COMPLETE"), "下载完成");
-  EXPECT_EQ(StateText("DOWNLOAD"), nullptr);
-  EXPECT_EQ(StateText(""), nullptr);       // before the first report
-  EXPECT_EQ(StateText("pause"), nullptr);  // exact comparison
-}
-
 }  // namespace
 }  // namespace corvane
