@@ -81,7 +81,8 @@ std::string BootRecordToJson(const BootRecord& r) {
     if (r.previousTimeout) s["timeout"] = *r.previousTimeout;
     j["bootStore"] = s;
   }
-  if (r.bootIni) j["bootIni"] = {{"Boot.ini", SavedToJson(r.savedBootIni)}, {"Boot.ini.bak", SavedToJson(r.savedBootIniBak)}};
+  if (r.bootIni)
+    j["bootIni"] = {{"Boot.ini", SavedToJson(r.savedBootIni)}, {"Boot.ini.bak", SavedToJson(r.savedBootIniBak)}};
   return j.dump(2);
 }
 

@@ -276,7 +276,8 @@ TEST_F(BootUndo, RecordFolderMadeByAnotherUserIsSetAsideAndNotBelieved) {
   // A folder in its place, with a record that would make the undo set a
   // default of someone else's choosing.
   MakeFile("C:\\ProgramData\\Corvane\\boot-undo.json",
-           R"({"systemDrive": "C:", "dataDrives": [], "bootStore": {"default": "{ffffffff-0000-0000-0000-000000000000}"}})");
+           R"({"systemDrive": "C:", "dataDrives": [],)"
+           R"( "bootStore": {"default": "{ffffffff-0000-0000-0000-000000000000}"}})");
   EXPECT_FALSE(LoadBootRecord().has_value());
   Make();
   EXPECT_TRUE(plat::IsAdminOnlyDir(BootRecordFolder()));
@@ -306,7 +307,8 @@ TEST(UndoBootSwitch, AnyPositionAnyLetterCase) {
 
 TEST(BootManagerOutput, DefaultAndTimeOutAreReadFromTheBootManagersLines) {
   const std::string english =
-      "\r\nWindows Boot Manager\r\n--------------------\r\nidentifier              {9dea862c-5cdd-4e70-acc1-f32b344d4795}\r\n"
+      "\r\nWindows Boot Manager\r\n--------------------\r\n"
+      "identifier              {9dea862c-5cdd-4e70-acc1-f32b344d4795}\r\n"
       "device                  partition=C:\r\ndefault                 {5F1C2A8E-3B7D-4C61-9A0E-2D4B6F8C1E37}\r\n"
       "displayorder            {5f1c2a8e-3b7d-4c61-9a0e-2d4b6f8c1e37}\r\ntimeout                 30\r\n";
   const BootManagerState s = ParseBootManager(english);
@@ -343,7 +345,8 @@ TEST(BootRecordText, RecordReadsBackAndRefusesWhatTheEditorMustNotBeGiven) {
   EXPECT_FALSE(back->savedBootIniBak.existed);
   // Values that are no identifier or count are not passed to the editor.
   const auto odd = BootRecordFromJson(
-      R"({"systemDrive": "C:", "dataDrives": ["D:", "..\\x"], "bootStore": {"default": "{a} & del x", "timeout": "5 /f"}})");
+      R"({"systemDrive": "C:", "dataDrives": ["D:", "..\\x"],)"
+      R"( "bootStore": {"default": "{a} & del x", "timeout": "5 /f"}})");
   ASSERT_TRUE(odd.has_value());
   EXPECT_EQ(odd->dataDrives, std::vector<std::string>{"D:"});
   EXPECT_FALSE(odd->previousDefault.has_value());

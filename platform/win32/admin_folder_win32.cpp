@@ -1,7 +1,8 @@
 // Admin-only folders on Windows: owner Administrators, a protected access list
 // with full control for SYSTEM and Administrators, inherited by everything
 // made inside.
-#include <windows.h>
+#include "platform/win32/admin_folder_win32.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -22,22 +23,18 @@ bool AdminOrSystem(PSID sid) {
   return sid && (::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(sid, WinLocalSystemSid));
 }
 
-// Owner and every entry that grants access are Administrators or SYSTEM, and
-// nothing is inherited from the folder above.
-bool AdminOnlyDescriptor(PSECURITY_DESCRIPTOR sd, PSID owner, PACL dacl) {
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  if (!::GetSecurityDescriptorControl(sd, &control, &revision)) return false;
-  if (!(control & SE_DACL_PROTECTED) || !dacl || !AdminOrSystem(owner)) return false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!::GetAce(dacl, i, &ace)) return false;
-    const auto* header = static_cast<const ACE_HEADER*>(ace);
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-    if (!AdminOrSystem(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)) return false;
-  }
-  return true;
+// FAT volumes keep no access lists, and neither does Wine, whose files show
+// what their Unix modes say whatever was set. There no folder can be kept
+// from other users: a plain folder, not a link, is all there is to check.
+bool AccessListsKept(const std::wstring& path) {
+  if (HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll"))
+    if (::GetProcAddress(ntdll, "wine_get_version")) return false;
+  wchar_t volume[MAX_PATH + 1] = {};
+  DWORD flags = 0;
+  if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) ||
+      !::GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return true;  // unknown: the strict check
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
 }
 
 bool MoveAside(const std::wstring& path) {
@@ -52,6 +49,29 @@ bool MoveAside(const std::wstring& path) {
 
 }  // namespace
 
+bool AdminOnlyDescriptor(PSECURITY_DESCRIPTOR sd) {
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL defaulted = FALSE, present = FALSE;
+  if (!::GetSecurityDescriptorControl(sd, &control, &revision) ||
+      !::GetSecurityDescriptorOwner(sd, &owner, &defaulted) ||
+      !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted))
+    return false;
+  // No access list at all lets everyone in.
+  if (!(control & SE_DACL_PROTECTED) || !present || !dacl || !AdminOrSystem(owner)) return false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!::GetAce(dacl, i, &ace)) return false;
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    if (!AdminOrSystem(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart)) return false;
+  }
+  return true;
+}
+
 std::string CommonAppDataDir() {
   wchar_t buf[MAX_PATH] = {};
   if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buf))) return "";
@@ -63,20 +83,19 @@ bool IsAdminOnlyDir(const std::string& path) {
   const DWORD attrs = ::GetFileAttributesW(w.c_str());
   if (attrs == INVALID_FILE_ATTRIBUTES || !(attrs & FILE_ATTRIBUTE_DIRECTORY) || (attrs & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
+  if (!AccessListsKept(w)) return true;
   // The folder itself, not what a link put in its place meanwhile points to.
   HANDLE h = ::CreateFileW(w.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = false;
   BY_HANDLE_FILE_INFORMATION info;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR sd = nullptr;
   if (::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                        &dacl, nullptr, &sd) == ERROR_SUCCESS) {
-    ok = AdminOnlyDescriptor(sd, owner, dacl);
+      ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        nullptr, nullptr, &sd) == ERROR_SUCCESS) {
+    ok = AdminOnlyDescriptor(sd);
   }
   if (sd) ::LocalFree(sd);
   ::CloseHandle(h);
