@@ -27,10 +27,16 @@ bool SleepUnless(int64_t ms, const std::atomic<bool>& cancel) {
   return false;
 }
 
+bool StrongEtag(const std::string& etag) { return !etag.empty() && etag.compare(0, 2, "W/") != 0; }
+
+// Whether two answers describe the same file (the callers compare sizes).
+// Servers behind one address often give each node its own ETag for the same
+// file, so a differing ETag alone does not make another version: the
+// Last-Modified time decides, and only without one do strong ETags.
 bool SameVersion(const std::string& etagA, const std::string& modA, const std::string& etagB,
                  const std::string& modB) {
-  if (!etagA.empty() && !etagB.empty()) return etagA == etagB;
   if (!modA.empty() && !modB.empty()) return modA == modB;
+  if (StrongEtag(etagA) && StrongEtag(etagB)) return etagA == etagB;
   return true;  // nothing to compare: the size is the only check
 }
 
