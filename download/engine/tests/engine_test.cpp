@@ -12,6 +12,7 @@
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -357,6 +358,31 @@ TEST_F(EngineTest, FullDiskIsADiskError) {
   EXPECT_FALSE(Exists(target_));
 }
 #endif
+
+// The partial data is set to its full size and written at offsets spread
+// over it: the bytes between must not be filled in first.
+TEST(DiskFileTest, APreSizedFileIsSparse) {
+  const std::string dir = corvane::test::MakeTempDir("sparse");
+  const std::string path = dir + "/image.img.cvdl";
+  DiskFile f;
+  ASSERT_TRUE(f.Open(path));
+  EXPECT_TRUE(f.Sparse()) << "the file was not marked sparse";
+  const int64_t size = int64_t{1} << 30;
+  ASSERT_TRUE(f.SetSize(size));
+  const std::string tail = PatternContent(4096, 16);
+  ASSERT_TRUE(f.WriteAt(size - 4096, tail.data(), tail.size()));
+  ASSERT_TRUE(f.Sync());
+  EXPECT_EQ(f.Size(), size);
+#ifndef _WIN32
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_LT(int64_t{st.st_blocks} * 512, int64_t{1} << 20) << "zeros were written";
+#endif
+  f.Close();
+  EXPECT_FALSE(f.Sparse());
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::u8path(dir), ec);
+}
 
 TEST(ResumeRecordTest, RoundTripAndStrictness) {
   ResumeRecord r{"http://h/f", 1000, "\"e\"", "Tue", {{0, 10}, {20, 1000}}};
