@@ -78,22 +78,29 @@ TThunder::TThunder(const std::string& pUrl, const std::string& pSavePath, const 
   std::memset(DTP.get(), 0, sizeof(TDownTaskParam));
   shared_->clock = &clock;
   vXlDir = plat::NewGuid32();
+  // Without a GUID the engine's folder would be the temporary folder itself,
+  // which the teardown would then remove whole.
+  if (vXlDir.size() != 32) throw Exception("迅雷引擎接口不正确！");
   vTempDir = GetTempDir();
-  // Unpacking failures show up below as a library that does not load.
+  // Unpacking failures show up below as a library that does not load. A
+  // folder of that name that was there before is not ours: nothing is
+  // unpacked into it, loaded from it or removed with it.
   try {
-    plat::CreateDir(FolderPath());
-    const std::string archive = vTempDir + "Thunder.zip";
-    try {
-      ExtractResToFile("ZIP", "Thunder", archive);
-      ExtractZipFile(archive, FolderPath() + "\\");
-    } catch (...) {
+    vOwnFolder = plat::CreateDir(FolderPath());
+    if (vOwnFolder) {
+      const std::string archive = vTempDir + "Thunder.zip";
+      try {
+        ExtractResToFile("ZIP", "Thunder", archive);
+        ExtractZipFile(archive, FolderPath() + "\\");
+      } catch (...) {
+      }
+      plat::RemoveFile(archive);
     }
-    plat::RemoveFile(archive);
   } catch (...) {
   }
   if (pAdd2Fw) AddFirewallApp(kThunderFirewallName, FirewallPath());
 
-  vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
+  if (vOwnFolder) vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
   f_Init = reinterpret_cast<XL_Init_t>(plat::LibSymbol(vDllHandle, "XL_Init"));
   f_UnInit = reinterpret_cast<XL_UnInit_t>(plat::LibSymbol(vDllHandle, "XL_UnInit"));
   f_CreateTask = reinterpret_cast<XL_CreateTask_t>(plat::LibSymbol(vDllHandle, "XL_CreateTask"));
@@ -274,6 +281,7 @@ void TThunder::TearDown() noexcept {
     }
     // A file kept open a moment longer (an engine process still exiting)
     // gets a few more tries, never more than about two seconds.
+    if (!vOwnFolder) return;
     for (const std::string& dir : {FolderPath() + "\\download", FolderPath()}) {
       for (int i = 0; i < 20 && plat::DirectoryExists(dir); ++i) {
         plat::RemoveTree(dir);

@@ -98,6 +98,7 @@ class TThunder {
   XL_HANDLE vDHandle = 0;
   std::unique_ptr<TDownTaskParam> DTP;
   std::string vTempDir;
+  bool vOwnFolder = false;  // the engine folder was made by this wrapper
   // What the polling thread uses lives here, so that it stays valid for a
   // thread that has to be let go (see the destructor).
   std::shared_ptr<Shared> shared_;

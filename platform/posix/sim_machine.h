@@ -13,7 +13,8 @@
 //     "wmi": {"Processor": [{"MaxClockSpeed": 3400, ...}, ...], ...},
 //     "codepage": "UTF-8",                      // the ANSI code page (any iconv name, e.g. "GBK")
 //     "decimalSeparator": ".",
-//     "args": ["/D"]                            // command-line arguments
+//     "args": ["/D"],                           // command-line arguments
+//     "guid": "0123...CDEF"                     // every new GUID; "" = creating one fails
 //   }
 //
 // Actions that must not really happen (a restart, a firewall change) are
