@@ -14,6 +14,7 @@ class VirtualClock final : public Clock {
  public:
   int64_t NowMs() override {
     std::lock_guard<std::mutex> g(mu_);
+    ++reads_;
     return now_;
   }
   void SleepMs(int64_t ms) override {
@@ -43,6 +44,12 @@ class VirtualClock final : public Clock {
     std::lock_guard<std::mutex> g(mu_);
     return sleepCalls_;
   }
+  // Times the clock was read so far (a thread that reads it every pass has
+  // looked at the time since a step once this has grown enough).
+  int64_t Reads() {
+    std::lock_guard<std::mutex> g(mu_);
+    return reads_;
+  }
 
  private:
   std::mutex mu_;
@@ -50,6 +57,7 @@ class VirtualClock final : public Clock {
   int64_t now_ = 1'000'000;
   int sleepers_ = 0;
   int64_t sleepCalls_ = 0;
+  int64_t reads_ = 0;
 };
 
 }  // namespace corvane::test
