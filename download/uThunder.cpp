@@ -85,22 +85,24 @@ TThunder::TThunder(const std::string& pUrl, const std::string& pSavePath, const 
   // Unpacking failures show up below as a library that does not load. A
   // folder of that name that was there before is not ours: nothing is
   // unpacked into it, loaded from it or removed with it.
+  // The engine's files are held from their extraction until the wrapper
+  // is destroyed, so that no other program can swap the library between
+  // its writing and its loading (the temporary folder is the user's). The
+  // archive goes from the resource straight into the folder, never through
+  // a file of its own in the temporary folder.
+  bool unpacked = false;
   try {
     vOwnFolder = plat::CreateDir(FolderPath());
-    if (vOwnFolder) {
-      const std::string archive = vTempDir + "Thunder.zip";
-      try {
-        ExtractResToFile("ZIP", "Thunder", archive);
-        ExtractZipFile(archive, FolderPath() + "\\");
-      } catch (...) {
-      }
-      plat::RemoveFile(archive);
+    std::string_view archive;
+    if (vOwnFolder && vHolds.HoldFolder(FolderPath()) && plat::FindResourceData("ZIP", "Thunder", archive)) {
+      ExtractZipDataHeld(archive, FolderPath() + "\\", vHolds);
+      unpacked = true;
     }
   } catch (...) {
   }
   if (pAdd2Fw) AddFirewallApp(kThunderFirewallName, FirewallPath());
 
-  if (vOwnFolder) vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
+  if (unpacked) vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
   f_Init = reinterpret_cast<XL_Init_t>(plat::LibSymbol(vDllHandle, "XL_Init"));
   f_UnInit = reinterpret_cast<XL_UnInit_t>(plat::LibSymbol(vDllHandle, "XL_UnInit"));
   f_CreateTask = reinterpret_cast<XL_CreateTask_t>(plat::LibSymbol(vDllHandle, "XL_CreateTask"));
@@ -281,6 +283,7 @@ void TThunder::TearDown() noexcept {
     }
     // A file kept open a moment longer (an engine process still exiting)
     // gets a few more tries, never more than about two seconds.
+    vHolds.ReleaseAll();
     if (!vOwnFolder) return;
     for (const std::string& dir : {FolderPath() + "\\download", FolderPath()}) {
       for (int i = 0; i < 20 && plat::DirectoryExists(dir); ++i) {

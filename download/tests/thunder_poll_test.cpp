@@ -463,6 +463,24 @@ TEST_F(ThunderPollTest, AFolderThatWasThereIsNeitherUsedNorRemoved) {
 }
 #endif
 
+#ifdef _WIN32
+// The temporary folder is the user's: while the wrapper lives, another
+// program can neither change the engine it loads nor swap its folder.
+TEST_F(ThunderPollTest, TheEngineCannotBeChangedFromOutside) {
+  TThunder& t = Make();
+  const std::wstring dll = Widen(GetTempDir() + t.XlDir() + "\\xldl.dll");
+  const std::wstring folder = Widen(GetTempDir() + t.XlDir());
+  HANDLE w = ::CreateFileW(dll.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(w, INVALID_HANDLE_VALUE) << "opened for writing";
+  if (w != INVALID_HANDLE_VALUE) ::CloseHandle(w);
+  EXPECT_FALSE(::DeleteFileW(dll.c_str()));
+  EXPECT_FALSE(::MoveFileExW(folder.c_str(), (folder + L"-old").c_str(), 0)) << "the folder was renamed";
+  Destroy(made_.back());
+  EXPECT_EQ(EngineFolders(), 0);
+}
+#endif
+
 TEST(ThunderByte2StrTest, Table) {
   EXPECT_EQ(TThunder::Byte2Str(0), "0B");
   EXPECT_EQ(TThunder::Byte2Str(1023), "1023B");
