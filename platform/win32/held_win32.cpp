@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "platform/held.h"
+#include "platform/platform.h"
 
 namespace plat {
 namespace {
