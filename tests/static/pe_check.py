@@ -14,6 +14,8 @@ is looked up in the program's own folder first, often the user's Downloads,
 and must be delay-loaded instead (the program loads those from the system
 folder). No import, delayed or not, is a function that Windows 7 SP1 without
 optional updates lacks (after_win7.txt beside this script).
+--manifest: the manifest asks for administrator rights, binds common controls 6
+and declares per-monitor DPI awareness.
 --archives: every ZIP resource is opened and each program or library inside
 it is checked the same way (same machine, same import rule).
 Prints one line per finding; exits 1 when any check fails.
@@ -261,6 +263,9 @@ def check(path, args):
             problems.append("%s: the manifest does not ask for administrator rights" % path)
         if "Microsoft.Windows.Common-Controls" not in text or 'version="6.0.0.0"' not in text:
             problems.append("%s: the manifest does not bind common controls 6" % path)
+        # Sharp at every display scale: per-monitor aware, system aware before Windows 8.1.
+        if ">true/pm</dpiAware>" not in text or "PerMonitorV2" not in text:
+            problems.append("%s: the manifest does not declare per-monitor DPI awareness" % path)
     if args.version:
         versions = [file_version(d) for t, _, d in res if t == RT_VERSION]
         if args.version not in versions:
