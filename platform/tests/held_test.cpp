@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/errors.h"
+#include "common/text.h"
 #include "common/zip.h"
 #include "platform/held.h"
 #include "platform/platform.h"
