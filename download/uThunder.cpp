@@ -84,12 +84,11 @@ TThunder::TThunder(const std::string& pUrl, const std::string& pSavePath, const 
   vTempDir = GetTempDir();
   // Unpacking failures show up below as a library that does not load. A
   // folder of that name that was there before is not ours: nothing is
-  // unpacked into it, loaded from it or removed with it.
-  // The engine's files are held from their extraction until the wrapper
-  // is destroyed, so that no other program can swap the library between
-  // its writing and its loading (the temporary folder is the user's). The
-  // archive goes from the resource straight into the folder, never through
-  // a file of its own in the temporary folder.
+  // unpacked into it, loaded from it or removed with it. The engine's files
+  // are held from their extraction until the wrapper is destroyed, so that
+  // no other program can swap the library between its writing and its
+  // loading (the temporary folder is the user's); the archive goes from the
+  // resource straight into the folder, never through a file of its own.
   bool unpacked = false;
   try {
     vOwnFolder = plat::CreateDir(FolderPath());
@@ -281,10 +280,10 @@ void TThunder::TearDown() noexcept {
       plat::FreeLib(vDllHandle);
       vDllHandle = 0;
     }
-    // A file kept open a moment longer (an engine process still exiting)
-    // gets a few more tries, never more than about two seconds.
     vHolds.ReleaseAll();
     if (!vOwnFolder) return;
+    // A file kept open a moment longer (an engine process still exiting)
+    // gets a few more tries, never more than about two seconds.
     for (const std::string& dir : {FolderPath() + "\\download", FolderPath()}) {
       for (int i = 0; i < 20 && plat::DirectoryExists(dir); ++i) {
         plat::RemoveTree(dir);
