@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "common/text.h"
+#include "handoff/boot_undo.h"
+#include "platform/platform.h"
 #include "platform/win32/startup_defence.h"
 #include "shell/startup.h"
 #include "shell/win32/main_window.h"
@@ -11,6 +13,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show) {
   // An elevated program must not load DLLs planted beside it, nor show a
   // system dialog for a drive without a disk.
   plat::win32::DefendProcess();
+
+  // The way back from the boot entry: no window, and neither held back by
+  // a running copy nor bothering it.
+  if (corvane::UndoBootRequested(plat::CommandLineArgs())) return corvane::UndoBoot();
 
   using corvane::Widen;
   // The mutex stays open until the process ends; Windows releases it.
