@@ -35,8 +35,10 @@ void Holds::ReleaseAll() {
   handles_.clear();
 }
 
+// Executable like every file of the simulated machine: Windows can start any
+// program written to the disk (the payload's editor, say).
 bool WriteNewFile(const std::string& path, std::string_view data) {
-  const int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = ::open(HostPath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
   if (fd < 0) return false;
   bool ok = true;
   while (ok && !data.empty()) {
