@@ -63,7 +63,8 @@ class BlockPipeline {
   }
 
   // Hashes the whole file; false on a read error.
-  bool HashInto(plat::Sha1& sha) {
+  bool HashInto(plat::Sha1& sha, const HashProgress& onProgress) {
+    int64_t hashed = 0;
     std::thread reader([this] { ReadAll(); });
     bool ok = true;
     std::exception_ptr error;
@@ -79,6 +80,7 @@ class BlockPipeline {
         ok = !f.failed;
         break;
       }
+      hashed += static_cast<int64_t>(blocks_[f.index].size);
       // A failing digest stops the reader; the error passes on once it has ended.
       if (!error) {
         try {
@@ -94,6 +96,7 @@ class BlockPipeline {
         free_.push_back(f.index);
       }
       cv_.notify_all();
+      Report(onProgress, hashed);
     }
     reader.join();
     for (auto& b : blocks_) file_.ReleaseBlock(b);
@@ -102,6 +105,16 @@ class BlockPipeline {
   }
 
  private:
+  // A listener that fails hears no more; the hashing goes on.
+  void Report(const HashProgress& onProgress, int64_t hashed) {
+    if (!onProgress || deaf_) return;
+    try {
+      onProgress(hashed);
+    } catch (...) {
+      deaf_ = true;
+    }
+  }
+
   struct Filled {
     size_t index = 0;
     bool end = false;
@@ -134,6 +147,7 @@ class BlockPipeline {
   std::condition_variable cv_;
   std::deque<size_t> free_;
   std::deque<Filled> filled_;
+  bool deaf_ = false;
   std::atomic<bool> stop_{false};
 };
 
@@ -189,13 +203,15 @@ bool DownloadToFile(const std::string& url, const std::string& fileName) {
   }
 }
 
-std::string GetFileSHA1(const std::string& fileName) {
+std::string GetFileSHA1(const std::string& fileName) { return GetFileSHA1(fileName, nullptr); }
+
+std::string GetFileSHA1(const std::string& fileName, const HashProgress& onProgress) {
   try {
     plat::ExclusiveFile file;
     if (!file.Open(fileName)) return "";
     plat::Sha1 sha;
     BlockPipeline pipeline(file);
-    if (!pipeline.HashInto(sha)) return "";
+    if (!pipeline.HashInto(sha, onProgress)) return "";
     const auto d = sha.Final();
     return HexUpper(d.data(), d.size());
   } catch (...) {
