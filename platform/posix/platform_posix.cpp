@@ -26,7 +26,7 @@ namespace {
 
 using sim::Resolve;
 
-const char* kAttrXattr = "user.corvane.attrs";
+using sim::kAttrXattr;
 
 bool IsDirHost(const std::string& h) {
   struct stat st;
@@ -261,7 +261,23 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out) {
     DirEntry de;
     de.name = n;
     const std::string full = h + "/" + n;
-    de.attrs = IsDirHost(full) ? (kAttrDirectory | (StoredAttrs(full) & ~kAttrArchive)) : StoredAttrs(full);
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      type = ::lstat(full.c_str(), &st) != 0 ? DT_UNKNOWN
+             : S_ISLNK(st.st_mode)          ? DT_LNK
+             : S_ISDIR(st.st_mode)          ? DT_DIR
+                                            : DT_REG;
+    }
+    if (type == DT_LNK) {
+      // A symbolic link stands for a Windows link or junction.
+      de.link = true;
+      de.attrs = kAttrReparsePoint | (IsDirHost(full) ? kAttrDirectory : 0);
+    } else if (type == DT_DIR) {
+      de.attrs = kAttrDirectory | (StoredAttrs(full) & ~kAttrArchive);
+    } else {
+      de.attrs = StoredAttrs(full);
+    }
     out.push_back(std::move(de));
   }
   ::closedir(d);

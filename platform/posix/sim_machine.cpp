@@ -157,7 +157,22 @@ std::string Resolve(const std::string& winPathIn) {
     parts.push_back(piece);
   }
   std::string host = root + "/" + std::string(1, letter);
-  for (const auto& part : parts) {
+  // Most paths are spelt as they are stored: one look-up settles them.
+  std::string exactPath = host;
+  for (const auto& part : parts) exactPath += "/" + part;
+  if (parts.empty() || HostExists(exactPath)) return exactPath;
+  // A new name in a folder that is spelt as stored: only the name itself may
+  // match an entry of another letter case.
+  size_t first = 0;
+  if (parts.size() > 1) {
+    const std::string parentPath = exactPath.substr(0, exactPath.size() - parts.back().size() - 1);
+    if (HostExists(parentPath)) {
+      host = parentPath;
+      first = parts.size() - 1;
+    }
+  }
+  for (size_t i = first; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
     const std::string exact = host + "/" + part;
     if (HostExists(exact)) {
       host = exact;
@@ -197,6 +212,18 @@ void RecordEvent(const std::string& line) {
   std::ofstream out(root + "/events.log", std::ios::app);
   out << line << "\n";
 }
+
+namespace {
+std::function<void(const std::string&, int64_t)>& ChunkObserver() {
+  static std::function<void(const std::string&, int64_t)> f;
+  return f;
+}
+}  // namespace
+
+void SetCopyChunkObserver(std::function<void(const std::string& from, int64_t copied)> observer) {
+  ChunkObserver() = std::move(observer);
+}
+const std::function<void(const std::string&, int64_t)>& CopyChunkObserver() { return ChunkObserver(); }
 
 std::vector<std::string> Events() {
   std::vector<std::string> out;
