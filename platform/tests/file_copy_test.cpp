@@ -86,14 +86,15 @@ struct SourceState {
 #endif
   static SourceState Of(const std::string& path) {
     SourceState s;
-    s.bytes = Read(path);
-    s.attrs = plat::FileAttributes(path);
-    s.written = fs::last_write_time(HostFs(path));
 #ifndef _WIN32
+    // Before this test's own read moves it on.
     struct stat st;
     ::stat(plat::HostPath(path).c_str(), &st);
     s.accessed = st.st_atim;
 #endif
+    s.bytes = Read(path);
+    s.attrs = plat::FileAttributes(path);
+    s.written = fs::last_write_time(HostFs(path));
     return s;
   }
   void ExpectSame(const SourceState& o) const {
