@@ -37,8 +37,8 @@ void RemoveTemp(const std::wstring& tmp) {
   ::DeleteFileW(tmp.c_str());
 }
 
-// The path below its drive, as GetFinalPathNameByHandle gives it without a
-// volume name ("\WIN10DATA\x.cvpart").
+// The path below its drive, as the file system names an open file
+// ("\WIN10DATA\x.cvpart").
 std::wstring BelowDrive(const std::wstring& path) {
   std::wstring p = path;
   if (p.rfind(L"\\\\?\\UNC\\", 0) == 0) {
@@ -52,21 +52,18 @@ std::wstring BelowDrive(const std::wstring& path) {
 }
 
 // Whether the open file is where its name says, with no junction or link on
-// the way that leads it somewhere else: its real path must end with the path
-// it was opened by (a substituted drive adds in front, which is harmless).
+// the way that leads it somewhere else: the name the file system gives the
+// open file (below its volume, after every link) must end with the path it
+// was opened by (a substituted drive adds in front, which is harmless).
 bool WhereNamed(HANDLE h, const std::wstring& opened) {
-  wchar_t buf[1024];
-  std::wstring real;
-  DWORD n = ::GetFinalPathNameByHandleW(h, buf, 1024, FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
-  if (n == 0) return false;
-  if (n < 1024) {
-    real.assign(buf, n);
-  } else {
-    real.resize(n);
-    n = ::GetFinalPathNameByHandleW(h, real.data(), n, FILE_NAME_NORMALIZED | VOLUME_NAME_NONE);
-    if (n == 0 || n >= real.size()) return false;
-    real.resize(n);
+  std::vector<char> buf(4096);
+  if (!::GetFileInformationByHandleEx(h, FileNameInfo, buf.data(), static_cast<DWORD>(buf.size()))) {
+    if (::GetLastError() != ERROR_MORE_DATA) return false;
+    buf.resize(sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t));
+    if (!::GetFileInformationByHandleEx(h, FileNameInfo, buf.data(), static_cast<DWORD>(buf.size()))) return false;
   }
+  const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buf.data());
+  const std::wstring real(info->FileName, info->FileNameLength / sizeof(wchar_t));
   const std::wstring want = BelowDrive(opened);
   if (want.empty() || real.size() < want.size()) return false;
   return ::CompareStringOrdinal(real.c_str() + (real.size() - want.size()), static_cast<int>(want.size()),
