@@ -93,7 +93,7 @@ class BackupRun {
   void Copy(const CopyPart& part, const std::string& source) {
     Show(part.caption, false);
     const std::string backupFolder = f_.vDataDriver + part.backupFolder;
-    const std::string backupTree = IncludeTrailingBackslash(f_.vDataDriver + kBackupRoot);
+    const std::string backupTree = UpperAscii(IncludeTrailingBackslash(f_.vDataDriver + kBackupRoot));
     // A folder that is not set lists nothing (and not the current drive's
     // root, which an empty folder name would stand for).
     f_.vFileList = source.empty() ? std::vector<std::string>() : CollectFiles(source, source, "*.*", -1);
@@ -106,7 +106,7 @@ class BackupRun {
       // A source folder that holds the backup folder (a documents folder at
       // the data drive's root) would otherwise copy earlier backups into the
       // new one, one level deeper on every run.
-      if (StartsWith(UpperAscii(file), UpperAscii(backupTree))) continue;
+      if (StartsWith(UpperAscii(file), backupTree)) continue;
       const std::string target = ReplaceFirstNoCase(file, source, backupFolder);
       plat::ForceDirectories(ExtractFilePath(target));
       if (plat::CopyFileSafely(file, target, goOn) == plat::CopyResult::Failed) Log("CopyFile Error:" + file);

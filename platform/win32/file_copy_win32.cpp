@@ -91,11 +91,14 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   const int64_t size = (static_cast<int64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
 
   // A new file: what a cancelled or broken run left under this name goes
-  // first, and nothing else is ever written through.
+  // first, and nothing else is ever written through. It has the source's
+  // attributes from the start (a file made read-only can still be written
+  // through the handle that made it).
+  const DWORD attrs = info.dwFileAttributes & kCopiedAttributes;
   Handle out;
   auto createTemp = [&] {
     return ::CreateFileW(wTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+                         (attrs ? attrs : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   };
   out.h = createTemp();
   if (!out.ok() && ::GetLastError() == ERROR_FILE_EXISTS) {
@@ -113,14 +116,16 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   // anyone).
   if (!WhereNamed(out.h, wTmp)) return giveUp(CopyResult::Failed);
 
-  // The whole length at once: a full drive fails here rather than half-way,
-  // and the file is laid out in one piece where the drive can.
+  // A large file's whole length at once: a full drive fails here rather
+  // than half-way, and the file is laid out in one piece where it can be.
   LARGE_INTEGER len;
-  len.QuadPart = size;
-  if (size > 0 && (!::SetFilePointerEx(out.h, len, nullptr, FILE_BEGIN) || !::SetEndOfFile(out.h)))
-    return giveUp(CopyResult::Failed);
-  len.QuadPart = 0;
-  ::SetFilePointerEx(out.h, len, nullptr, FILE_BEGIN);
+  if (size >= kCopyChunkBytes) {
+    len.QuadPart = size;
+    if (!::SetFilePointerEx(out.h, len, nullptr, FILE_BEGIN) || !::SetEndOfFile(out.h))
+      return giveUp(CopyResult::Failed);
+    len.QuadPart = 0;
+    ::SetFilePointerEx(out.h, len, nullptr, FILE_BEGIN);
+  }
 
   std::vector<char> buffer(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(size, 1), kBufferBytes)));
   int64_t done = 0, sinceLook = 0;
@@ -155,22 +160,17 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
     return CopyResult::Failed;
   }
   in.Close();
-  const DWORD attrs = info.dwFileAttributes & kCopiedAttributes;
-  if (!::SetFileAttributesW(wTmp.c_str(), attrs ? attrs : FILE_ATTRIBUTE_NORMAL)) {
-    RemoveTemp(wTmp);
-    return CopyResult::Failed;
-  }
   // The whole copy takes the real name. An older copy goes even when it
   // carries the read-only attribute it took from its source; otherwise the
   // backup of a read-only file would never be brought up to date.
+  if (::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING)) return CopyResult::Copied;
   const DWORD old = ::GetFileAttributesW(wTo.c_str());
-  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_DIRECTORY))
-    ::SetFileAttributesW(wTo.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-  if (!::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    RemoveTemp(wTmp);
-    return CopyResult::Failed;
-  }
-  return CopyResult::Copied;
+  if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_DIRECTORY) &&
+      ::SetFileAttributesW(wTo.c_str(), old & ~FILE_ATTRIBUTE_READONLY) &&
+      ::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return CopyResult::Copied;
+  RemoveTemp(wTmp);
+  return CopyResult::Failed;
 }
 
 }  // namespace plat

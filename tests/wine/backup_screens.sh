@@ -17,7 +17,14 @@ if [ -z "${DISPLAY:-}" ]; then exec "$here/xvfb-run-here" "$0" "$@"; fi
 mkdir -p "$out"
 run() { "$here/wine-run" "$@"; }
 texts() { run "$panel" texts 2>/dev/null | tr -d '\r' || true; }
-fail() { echo "backup_screens: FAIL: $*"; exit 1; }
+fail() {
+  echo "backup_screens: FAIL: $*"
+  if [ -n "${work:-}" ]; then
+    echo "backup_screens: the log:"; cat "$work/d/corvane.txt" 2>/dev/null | tr -d '\r' | tail -20 || true
+    echo "backup_screens: on D:"; (cd "$work/d" && find . -maxdepth 4 | head -20) || true
+  fi
+  exit 1
+}
 title="QuilloWin10升级助理"
 docs_caption=" 我的文档   （存放收藏的照片等资料）"
 shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
@@ -32,6 +39,13 @@ work="$(mktemp -d /tmp/cvt-backup-XXXXXX)"
 mkdir -p "$work/site$(dirname "$path")" "$work/d"
 echo "<html>probe</html>" >"$work/site$path"
 
+# D: is mapped before any Wine program runs here: Wine lists the drives it
+# found when its server started.
+map_drive_d "$work/d"
+# The hand-off file of an earlier run makes the check take D: whatever the
+# free space says (drive Z:, the host's root, is on the same file system).
+mkdir -p "$work/d/WIN10DATA"
+printf '[Config]\r\n' >"$work/d/WIN10DATA/Config.ini"
 old_personal="$(wine_cmd reg query "$shell_folders" /v Personal 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
 cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
@@ -72,16 +86,15 @@ def put(rel, size):
             n = min(size, len(blob))
             f.write(blob[:n])
             size -= n
-for i in range(1500):
-    put(f"工作/项目{i % 15:02d}/文件{i:04d}.doc", rnd.randint(1024, 32768))
-for i in range(12):
-    put(f"Videos of mine/large{i:02d}.bin", 48 << 20)
+for i in range(4000):
+    put(f"工作/项目{i % 40:02d}/文件{i:04d}.doc", rnd.randint(1024, 16384))
+for i in range(6):
+    put(f"Videos of mine/large{i:02d}.bin", 32 << 20)
 put("My Pictures/holiday.jpg", 5000)
 put("My Music/song.mp3", 5000)
 put("Favorites/link.url", 100)
 EOF
 wine_cmd reg add "$shell_folders" /v Personal /t REG_SZ /d "Z:$(sed 's|/|\\|g' <<<"$work/docs")" /f >/dev/null 2>&1
-map_drive_d "$work/d"
 
 run "$exe" /D >/dev/null 2>&1 &
 app=$!
@@ -90,26 +103,34 @@ wid="$(wait_main_window "$title")"
 sleep 1
 run "$panel" click "一键升级" || fail "no start button"
 
-# press_caption PREFIX: presses the button whose caption starts with PREFIX
-# (the auto mode counts down in it).
-press_caption() {
-  local caption=""
+# The auto mode counts down in the buttons and presses them itself; a press
+# by prefix is quicker. The documents box is checked as soon as its panel is
+# there, before the countdown on 开始备份 runs out.
+press_prefix() {
   for _ in $(seq 120); do
-    caption="$(texts | grep -m1 "^$1" || true)"
-    [ -n "$caption" ] && run "$panel" click "$caption" && return 0
+    run "$panel" click-prefix "$1" && return 0
+    texts | grep -qx -- "$docs_caption" && return 0  # the auto mode was quicker
     sleep 0.25
   done
   return 1
 }
-press_caption "下一步" || fail "the check did not pass: $(texts | tr '\n' '|')"
+# The copies must go to D:, never to another drive of this machine.
+drive_line=""
+for _ in $(seq 240); do
+  drive_line="$(texts | grep -m1 -E '^[A-Z]:\(剩余：' || true)"
+  [ -n "$drive_line" ] && break
+  sleep 0.25
+done
+[[ "$drive_line" == "D:(剩余："* ]] || fail "the check did not choose D: ($drive_line): $(texts | tr '\n' '|')"
+press_prefix "下一步" || fail "the check did not pass: $(texts | tr '\n' '|')"
 for _ in $(seq 40); do texts | grep -qx -- "$docs_caption" && break; sleep 0.25; done
 run "$panel" click "$docs_caption" || fail "no documents box"
-press_caption "开始备份" || fail "no backup button"
+run "$panel" click-prefix "开始备份" || true  # or the countdown presses it
 
 documents="正在备份“我的文档”，请稍后..."
 for _ in $(seq 240); do texts | grep -qx -- "$documents" && break; sleep 0.1; done
 texts | grep -qx -- "$documents" || fail "the documents part was not shown: $(texts | tr '\n' '|')"
-sleep 1
+sleep 2  # some way into the part
 shot_window "$wid" "$out/backup-documents.png"
 texts | grep -qx -- "$documents" || fail "the documents part ended before its screenshot; make the tree larger"
 echo "backup_screens: screenshot $out/backup-documents.png"
@@ -121,7 +142,7 @@ echo "backup_screens: screenshot $out/backup-done.png"
 
 copies="$work/d/WIN10DATA/资料备份/我的文档"
 want=$(find "$work/docs" -type f ! -path '*/My Music/*' ! -path '*/Favorites/*' | wc -l)
-got=$(find "$copies" -type f | wc -l)
+got=$( (find "$copies" -type f 2>/dev/null || true) | wc -l)
 [ "$got" = "$want" ] || fail "$got copies, $want expected"
 [ -f "$copies/My Pictures/holiday.jpg" ] || fail "My Pictures was not copied"
 [ ! -e "$copies/My Music" ] || fail "My Music was copied"
