@@ -28,7 +28,8 @@ struct Fd {
 
 int OpenSource(const std::string& host) {
   // O_NOATIME keeps the access time as it was; only the file's owner may ask
-  // for it, so anyone else reads without it.
+  // for it, so anyone else reads without it. O_NONBLOCK keeps a FIFO among
+  // the documents from holding the open (and means nothing to a file).
   const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
   int fd = ::open(host.c_str(), flags | O_NOATIME);
   if (fd < 0 && errno == EPERM) fd = ::open(host.c_str(), flags);
@@ -86,7 +87,6 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) return CopyResult::Failed;
   // Another program holding the file without sharing reading.
   if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return CopyResult::Failed;
-  ::fcntl(in.fd, F_SETFL, ::fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
 
   const std::string tmp = ht + kCopyTempSuffix;
   Fd out;
