@@ -461,18 +461,6 @@ TEST_F(BackupStageTest, LinksInsideDocumentsAreNotFollowed) {
   ExpectEndedWithDownload();
 }
 
-TEST_F(BackupStageTest, PathsLongerThan260CharactersAreCopied) {
-  Boxes(true, false, false, false);
-  std::string rel;
-  for (int i = 0; i < 7; ++i) rel += std::string(45, static_cast<char>('a' + i)) + "\\";
-  rel += "deep.txt";
-  ASSERT_GT((kBak + "\\我的文档\\" + rel).size(), 330u);
-  MakeFile(kDocs + "\\" + rel, "deep");
-  Run();
-  EXPECT_EQ(Read(kBak + "\\我的文档\\" + rel), "deep");
-  ExpectEndedWithDownload();
-}
-
 TEST_F(BackupStageTest, DocumentsAtTheDataDrivesRootDoNotCopyTheBackupIntoItself) {
   Boxes(true, false, false, false);
   // (No log here: it would be one of the documents.)
