@@ -63,9 +63,9 @@ ssize_t CopyChunk(int in, int out, size_t n, bool& kernelCopy, std::vector<char>
   return got;
 }
 
-// Whether the open file is where its name says, with no link on the way that
-// leads it somewhere else: its real path must end with the part of the name
-// below the machine's folder.
+// Whether the open folder is where its name says, with no link on the way
+// that leads it somewhere else: its real path must end with the part of the
+// name below the machine's folder.
 bool WhereNamed(int fd, const std::string& host) {
   char real[4096];
   const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), real, sizeof real);
@@ -75,35 +75,69 @@ bool WhereNamed(int fd, const std::string& host) {
   return corvane::EndsWith(std::string_view(real, static_cast<size_t>(n)), below);
 }
 
+// Opens a file or folder by the path spelt as stored, and by the path found
+// without regard to letter case when that is not there; host gets the path.
+int OpenResolved(const std::string& winPath, std::string& host, int (*open)(const std::string&)) {
+  host = sim::ExactHostPath(winPath);
+  int fd = open(host);
+  if (fd < 0 && errno == ENOENT) {
+    const std::string resolved = sim::Resolve(winPath);
+    if (resolved != host) {
+      host = resolved;
+      fd = open(host);
+    }
+  }
+  return fd;
+}
+
+int OpenFolder(const std::string& host) { return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
 }  // namespace
 
 CopyResult CopyFileSafely(const std::string& from, const std::string& to, const CopyGoOn& goOn) {
-  const std::string hf = sim::Resolve(from), ht = sim::Resolve(to);
-  if (hf == ht || corvane::EqualsNoCase(from, to)) return CopyResult::Failed;
+  const std::string name = corvane::ExtractFileName(to);
+  if (name.empty() || corvane::EqualsNoCase(from, to)) return CopyResult::Failed;
+  std::string hf;
   Fd in;
-  in.fd = OpenSource(hf);
+  in.fd = OpenResolved(from, hf, OpenSource);
   if (in.fd < 0) return CopyResult::Failed;
   struct stat st;
   if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) return CopyResult::Failed;
   // Another program holding the file without sharing reading.
   if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return CopyResult::Failed;
 
-  const std::string tmp = ht + kCopyTempSuffix;
-  Fd out;
+  // Everything below happens inside the destination folder, opened once: it
+  // must be where its name says (a link among the destination folders must
+  // not carry the copy elsewhere), and a later change of the names above it
+  // cannot move the copy either.
+  std::string hd;
+  Fd dir;
+  dir.fd = OpenResolved(corvane::ExtractFilePath(to), hd, OpenFolder);
+  if (dir.fd < 0 || !WhereNamed(dir.fd, hd)) return CopyResult::Failed;
+  struct stat old;
+  std::string target = name;
+  bool exists = ::fstatat(dir.fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists) {
+    target = sim::MatchInFolder(dir.fd, name);  // an older copy spelt otherwise
+    exists = target != name && ::fstatat(dir.fd, target.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  if (exists && old.st_dev == st.st_dev && old.st_ino == st.st_ino) return CopyResult::Failed;  // the source
+
   // A new file: what a cancelled or broken run left under this name goes
   // first, and nothing else is ever written through.
+  const std::string tmp = target + kCopyTempSuffix;
   const int tmpFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  out.fd = ::open(tmp.c_str(), tmpFlags, 0644);
-  if (out.fd < 0 && errno == EEXIST && ::unlink(tmp.c_str()) == 0) out.fd = ::open(tmp.c_str(), tmpFlags, 0644);
+  Fd out;
+  out.fd = ::openat(dir.fd, tmp.c_str(), tmpFlags, 0644);
+  if (out.fd < 0 && errno == EEXIST && ::unlinkat(dir.fd, tmp.c_str(), 0) == 0)
+    out.fd = ::openat(dir.fd, tmp.c_str(), tmpFlags, 0644);
   if (out.fd < 0) return CopyResult::Failed;
   auto giveUp = [&](CopyResult r) {
     ::close(out.fd);
     out.fd = -1;
-    ::unlink(tmp.c_str());
+    ::unlinkat(dir.fd, tmp.c_str(), 0);
     return r;
   };
-  // A link inside the destination folders must not carry the copy elsewhere.
-  if (!WhereNamed(out.fd, tmp)) return giveUp(CopyResult::Failed);
 
   // Up to the size the source had when it was opened: a file that another
   // program keeps writing to still ends.
@@ -132,14 +166,15 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   const int fd = out.fd;
   out.fd = -1;
   if (::close(fd) != 0) {
-    ::unlink(tmp.c_str());
+    ::unlinkat(dir.fd, tmp.c_str(), 0);
     return CopyResult::Failed;
   }
   // The whole copy takes the real name; an older one, read-only or not, goes.
-  if (::rename(tmp.c_str(), ht.c_str()) != 0) {
-    ::unlink(tmp.c_str());
+  if (::renameat(dir.fd, tmp.c_str(), dir.fd, target.c_str()) != 0) {
+    ::unlinkat(dir.fd, tmp.c_str(), 0);
     return CopyResult::Failed;
   }
+  sim::AddedToFolder(dir.fd, target);
   return CopyResult::Copied;
 }
 

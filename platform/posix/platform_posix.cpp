@@ -99,8 +99,17 @@ std::string CodePage() {
 
 std::string HostPath(const std::string& path) { return Resolve(path); }
 
-bool FileExists(const std::string& path) { return IsFileHost(Resolve(path)); }
-bool DirectoryExists(const std::string& path) { return IsDirHost(Resolve(path)); }
+// One look-up for a path spelt as stored, the full resolution otherwise.
+bool FileExists(const std::string& path) {
+  struct stat st;
+  if (::stat(sim::ExactHostPath(path).c_str(), &st) == 0) return !S_ISDIR(st.st_mode);
+  return IsFileHost(Resolve(path));
+}
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  if (::stat(sim::ExactHostPath(path).c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return IsDirHost(Resolve(path));
+}
 
 bool CreateDir(const std::string& path) { return ::mkdir(Resolve(path).c_str(), 0755) == 0; }
 

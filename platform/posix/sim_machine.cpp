@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -118,7 +119,16 @@ void WriteProfile(const nlohmann::json& profile) {
 
 std::string CurrentDirLocked();
 
-std::string Resolve(const std::string& winPathIn) {
+namespace {
+
+// The machine's folder for the drive and the names below it, "." and ".."
+// settled.
+struct HostParts {
+  std::string drive;  // host folder of the drive
+  std::vector<std::string> names;
+};
+
+HostParts Split(const std::string& winPathIn) {
   std::string p = winPathIn;
   for (auto& c : p)
     if (c == '/') c = '\\';
@@ -145,47 +155,125 @@ std::string Resolve(const std::string& winPathIn) {
     rest = cur.substr(2) + "\\" + p;
   }
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 32);
-  std::vector<std::string> parts;
+  HostParts out;
+  out.drive = root + "/" + std::string(1, letter);
   std::string piece;
   std::istringstream is(rest);
   while (std::getline(is, piece, '\\')) {
     if (piece.empty() || piece == ".") continue;
     if (piece == "..") {
-      if (!parts.empty()) parts.pop_back();
+      if (!out.names.empty()) out.names.pop_back();
       continue;
     }
-    parts.push_back(piece);
+    out.names.push_back(piece);
   }
-  std::string host = root + "/" + std::string(1, letter);
+  return out;
+}
+
+std::string Joined(const HostParts& hp) {
+  std::string host = hp.drive;
+  for (const auto& name : hp.names) host += "/" + name;
+  return host;
+}
+
+// The entry of the host folder that matches name without regard to letter
+// case; empty when there is none.
+std::string MatchIn(DIR* d, const std::string& name) {
+  while (dirent* e = ::readdir(d))
+    if (corvane::EqualsNoCase(e->d_name, name)) return e->d_name;
+  return std::string();
+}
+
+}  // namespace
+
+std::string ExactHostPath(const std::string& winPath) { return Joined(Split(winPath)); }
+
+namespace {
+
+// The names of the folder looked through last by this thread, by their upper
+// case, while the folder is unchanged since (or changed only through
+// AddedToFolder). Copying a whole tree into new folders would otherwise read
+// each folder once for every file put into it.
+struct FolderNames {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  struct timespec changed {};
+  std::unordered_map<std::string, std::string> byUpper;
+};
+thread_local FolderNames folderNames;
+
+bool SameFolder(const FolderNames& f, const struct stat& st) {
+  return f.dev == st.st_dev && f.ino == st.st_ino && f.changed.tv_sec == st.st_mtim.tv_sec &&
+         f.changed.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+std::string MatchInFolder(int dirFd, const std::string& name) {
+  struct stat st;
+  if (::fstat(dirFd, &st) != 0) return name;
+  FolderNames& f = folderNames;
+  if (!SameFolder(f, st)) {
+    const int fd = ::dup(dirFd);
+    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!d) {
+      if (fd >= 0) ::close(fd);
+      f = FolderNames();
+      return name;
+    }
+    ::rewinddir(d);
+    f.byUpper.clear();
+    while (dirent* e = ::readdir(d)) f.byUpper.emplace(corvane::UpperAscii(e->d_name), e->d_name);
+    ::closedir(d);
+    f.dev = st.st_dev;
+    f.ino = st.st_ino;
+    f.changed = st.st_mtim;
+  }
+  const auto it = f.byUpper.find(corvane::UpperAscii(name));
+  return it == f.byUpper.end() ? name : it->second;
+}
+
+void AddedToFolder(int dirFd, const std::string& name) {
+  FolderNames& f = folderNames;
+  struct stat st;
+  if (::fstat(dirFd, &st) != 0 || f.dev != st.st_dev || f.ino != st.st_ino) {
+    f = FolderNames();
+    return;
+  }
+  f.byUpper.emplace(corvane::UpperAscii(name), name);
+  f.changed = st.st_mtim;
+}
+
+std::string Resolve(const std::string& winPath) {
+  const HostParts hp = Split(winPath);
+  const std::vector<std::string>& parts = hp.names;
   // Most paths are spelt as they are stored: one look-up settles them.
-  std::string exactPath = host;
-  for (const auto& part : parts) exactPath += "/" + part;
+  const std::string exactPath = Joined(hp);
   if (parts.empty() || HostExists(exactPath)) return exactPath;
   // A new name in a folder that is spelt as stored: only the name itself may
   // match an entry of another letter case.
+  std::string host = hp.drive;
   size_t first = 0;
+  bool lastChecked = false;
   if (parts.size() > 1) {
     const std::string parentPath = exactPath.substr(0, exactPath.size() - parts.back().size() - 1);
     if (HostExists(parentPath)) {
       host = parentPath;
       first = parts.size() - 1;
+      lastChecked = true;  // the exact name is not there
     }
   }
   for (size_t i = first; i < parts.size(); ++i) {
     const std::string& part = parts[i];
     const std::string exact = host + "/" + part;
-    if (HostExists(exact)) {
+    if (!lastChecked && HostExists(exact)) {
       host = exact;
       continue;
     }
+    lastChecked = false;
     std::string found;
     if (DIR* d = ::opendir(host.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        if (corvane::EqualsNoCase(e->d_name, part)) {
-          found = e->d_name;
-          break;
-        }
-      }
+      found = MatchIn(d, part);
       ::closedir(d);
     }
     host += "/" + (found.empty() ? part : found);
