@@ -174,7 +174,6 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
     ::unlinkat(dir.fd, tmp.c_str(), 0);
     return CopyResult::Failed;
   }
-  sim::AddedToFolder(dir.fd, target);
   return CopyResult::Copied;
 }
 

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
-#include <unordered_map>
 
 #include "common/text.h"
 #include "platform/platform.h"
@@ -188,60 +187,17 @@ std::string MatchIn(DIR* d, const std::string& name) {
 
 std::string ExactHostPath(const std::string& winPath) { return Joined(Split(winPath)); }
 
-namespace {
-
-// The names of the folder looked through last by this thread, by their upper
-// case, while the folder is unchanged since (or changed only through
-// AddedToFolder). Copying a whole tree into new folders would otherwise read
-// each folder once for every file put into it.
-struct FolderNames {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  struct timespec changed {};
-  std::unordered_map<std::string, std::string> byUpper;
-};
-thread_local FolderNames folderNames;
-
-bool SameFolder(const FolderNames& f, const struct stat& st) {
-  return f.dev == st.st_dev && f.ino == st.st_ino && f.changed.tv_sec == st.st_mtim.tv_sec &&
-         f.changed.tv_nsec == st.st_mtim.tv_nsec;
-}
-
-}  // namespace
-
 std::string MatchInFolder(int dirFd, const std::string& name) {
-  struct stat st;
-  if (::fstat(dirFd, &st) != 0) return name;
-  FolderNames& f = folderNames;
-  if (!SameFolder(f, st)) {
-    const int fd = ::dup(dirFd);
-    DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
-    if (!d) {
-      if (fd >= 0) ::close(fd);
-      f = FolderNames();
-      return name;
-    }
-    ::rewinddir(d);
-    f.byUpper.clear();
-    while (dirent* e = ::readdir(d)) f.byUpper.emplace(corvane::UpperAscii(e->d_name), e->d_name);
-    ::closedir(d);
-    f.dev = st.st_dev;
-    f.ino = st.st_ino;
-    f.changed = st.st_mtim;
+  const int fd = ::dup(dirFd);
+  DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (!d) {
+    if (fd >= 0) ::close(fd);
+    return name;
   }
-  const auto it = f.byUpper.find(corvane::UpperAscii(name));
-  return it == f.byUpper.end() ? name : it->second;
-}
-
-void AddedToFolder(int dirFd, const std::string& name) {
-  FolderNames& f = folderNames;
-  struct stat st;
-  if (::fstat(dirFd, &st) != 0 || f.dev != st.st_dev || f.ino != st.st_ino) {
-    f = FolderNames();
-    return;
-  }
-  f.byUpper.emplace(corvane::UpperAscii(name), name);
-  f.changed = st.st_mtim;
+  ::rewinddir(d);
+  const std::string found = MatchIn(d, name);
+  ::closedir(d);
+  return found.empty() ? name : found;
 }
 
 std::string Resolve(const std::string& winPath) {

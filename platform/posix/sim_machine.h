@@ -50,13 +50,8 @@ std::string Resolve(const std::string& winPath);
 // worked out without looking at the folders (Resolve's first guess).
 std::string ExactHostPath(const std::string& winPath);
 // The name of the entry of the open host folder that matches name without
-// regard to letter case; name itself when none does. The names are kept for
-// the next call on the same, unchanged folder.
+// regard to letter case; name itself when none does.
 std::string MatchInFolder(int dirFd, const std::string& name);
-// Tells MatchInFolder that this thread has just put name into the folder, so
-// that the names it keeps stay good. (A change by someone else in the very
-// same moment goes unseen; the simulated machine accepts that.)
-void AddedToFolder(int dirFd, const std::string& name);
 
 void RecordEvent(const std::string& line);
 

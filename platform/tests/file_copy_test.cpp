@@ -195,6 +195,14 @@ TEST_F(FileCopyTest, AnOlderCopyIsReplacedEvenWhenReadOnlyAndALeftoverTempGoes) 
   ASSERT_TRUE(plat::WriteWholeFile(src, "newer"));
   EXPECT_EQ(CopyFileSafely(src, dst, nullptr), CopyResult::Copied);
   EXPECT_EQ(Read(dst), "newer");
+  // An older copy spelt in other letters is the same file.
+  Make(P("dst\\B.TXT"), "old");
+  Make(P("src\\b.txt"), "new");
+  EXPECT_EQ(CopyFileSafely(P("src\\b.txt"), P("dst\\b.txt"), nullptr), CopyResult::Copied);
+  std::vector<plat::DirEntry> entries;
+  ASSERT_TRUE(plat::ListDirectory(P("dst"), entries));
+  EXPECT_EQ(entries.size(), 2u);
+  EXPECT_EQ(Read(P("dst\\B.TXT")), "new");
 }
 
 TEST_F(FileCopyTest, CancelBetweenChunksRemovesTheUnfinishedCopyAndKeepsTheOlderOne) {
