@@ -3,6 +3,8 @@
 // back to reading and writing. Windows share modes are simulated with flock:
 // a program holding the file exclusively (plat::ExclusiveFile) keeps us out.
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -92,6 +94,26 @@ int OpenResolved(const std::string& winPath, std::string& host, int (*open)(cons
 
 int OpenFolder(const std::string& host) { return ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
 
+// Opens the destination folder so that no link on its way is followed: in
+// one step where the kernel can refuse links itself, else by opening it and
+// looking at where it ended up.
+int OpenFolderNoLinks(const std::string& winPath, std::string& host) {
+  struct open_how how {};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  host = sim::ExactHostPath(winPath);
+  const int fd = static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, host.c_str(), &how, sizeof how));
+  if (fd >= 0) return fd;
+  // ENOENT: spelt otherwise; ELOOP: a link, perhaps above the machine's
+  // folder; ENOSYS and the like: an older kernel.
+  const int folder = OpenResolved(winPath, host, OpenFolder);
+  if (folder >= 0 && !WhereNamed(folder, host)) {
+    ::close(folder);
+    return -1;
+  }
+  return folder;
+}
+
 }  // namespace
 
 CopyResult CopyFileSafely(const std::string& from, const std::string& to, const CopyGoOn& goOn) {
@@ -112,8 +134,8 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   // cannot move the copy either.
   std::string hd;
   Fd dir;
-  dir.fd = OpenResolved(corvane::ExtractFilePath(to), hd, OpenFolder);
-  if (dir.fd < 0 || !WhereNamed(dir.fd, hd)) return CopyResult::Failed;
+  dir.fd = OpenFolderNoLinks(corvane::ExtractFilePath(to), hd);
+  if (dir.fd < 0) return CopyResult::Failed;
   struct stat old;
   std::string target = name;
   bool exists = ::fstatat(dir.fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
