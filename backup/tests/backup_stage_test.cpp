@@ -354,6 +354,34 @@ TEST_F(BackupStageTest, CancelInsideALargeDocumentEndsThePartAndRemovesTheUnfini
   ExpectEndedWithDownload();
 }
 
+TEST_F(BackupStageTest, EachBoxIsReadWhenItsPartIsDue) {
+  Boxes(true, true, false, false);
+  MakeFile(kDocs + "\\d.txt", "d");
+  MakeFile(kFav + "\\f.url", "f");
+  MakeFile(kDesk + "\\u.lnk", "u");
+  // While the documents are copied the user changes the later boxes.
+  std::atomic<int> changes{0};
+  plat::sim::SetCopyChunkObserver([this, &changes](const std::string&, int64_t) {
+    if (changes > 0) return;
+    std::atomic<bool> done{false};
+    ui_.Post([&] {
+      frm_->chkBakIEFav.SetChecked(false);
+      frm_->chkBakDesktop.SetChecked(true);
+      frm_->chkBakADSL.SetChecked(true);
+      ++changes;
+      done = true;
+    });
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  Run();
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(texts_, (std::vector<std::string>{"正在备份“我的文档”，请稍后...", "正在备份“个人桌面”，请稍后...",
+                                              "正在备份“公共桌面”，请稍后...", "正在备份“宽带账号”，请稍后...",
+                                              "备份“宽带账号”完成！", "备份全部完成！"}));
+  EXPECT_EQ(FilesBelow(kBak), (std::vector<std::string>{"个人桌面/u.lnk", "我的文档/d.txt"}));
+  ExpectEndedWithDownload();
+}
+
 TEST_F(BackupStageTest, CancelInTheUserDesktopStillShowsThePublicDesktopButCopiesNothingThere) {
   Boxes(false, false, true, true);
   const std::string big = kDesk + "\\big.bin";

@@ -280,6 +280,26 @@ TEST_F(FileCopyTest, AFileHeldWithoutSharingIsNotCopiedAndOneOpenForWritingIs) {
   EXPECT_TRUE(Temps(P("dst")).empty());
 }
 
+#ifdef _WIN32
+TEST_F(FileCopyTest, AnOlderReadOnlyCopyHeldByAnotherProgramStaysAsItWas) {
+  const std::string src = P("src\\a.txt"), dst = P("dst\\a.txt");
+  Make(src, "new contents");
+  Make(dst, "older copy");
+  ASSERT_TRUE(plat::SetAttributes(dst, plat::kAttrReadOnly));
+  // Open for reading by its viewer, which does not share deleting: the
+  // older copy cannot be replaced.
+  HANDLE held = ::CreateFileW(corvane::Widen(dst).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const CopyResult r = CopyFileSafely(src, dst, nullptr);
+  ::CloseHandle(held);
+  EXPECT_EQ(r, CopyResult::Failed);
+  EXPECT_EQ(Read(dst), "older copy");
+  EXPECT_EQ(plat::FileAttributes(dst) & plat::kAttrReadOnly, plat::kAttrReadOnly);
+  EXPECT_TRUE(Temps(P("dst")).empty());
+}
+#endif
+
 TEST_F(FileCopyTest, PathsLongerThan260CharactersAreCopied) {
   std::string folder = P("src");
   std::string target = P("dst");

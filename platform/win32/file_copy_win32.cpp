@@ -174,9 +174,12 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   if (::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING)) return CopyResult::Copied;
   const DWORD old = ::GetFileAttributesW(wTo.c_str());
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) && !(old & FILE_ATTRIBUTE_DIRECTORY) &&
-      ::SetFileAttributesW(wTo.c_str(), old & ~FILE_ATTRIBUTE_READONLY) &&
-      ::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return CopyResult::Copied;
+      ::SetFileAttributesW(wTo.c_str(), old & ~FILE_ATTRIBUTE_READONLY)) {
+    if (::MoveFileExW(wTmp.c_str(), wTo.c_str(), MOVEFILE_REPLACE_EXISTING)) return CopyResult::Copied;
+    // Still refused (held open by another program): the older copy stays as
+    // it was, read-only included.
+    ::SetFileAttributesW(wTo.c_str(), old);
+  }
   RemoveTemp(wTmp);
   return CopyResult::Failed;
 }
