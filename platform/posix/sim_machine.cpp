@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -188,16 +189,20 @@ std::string MatchIn(DIR* d, const std::string& name) {
 std::string ExactHostPath(const std::string& winPath) { return Joined(Split(winPath)); }
 
 std::string MatchInFolder(int dirFd, const std::string& name) {
-  const int fd = ::dup(dirFd);
-  DIR* d = fd < 0 ? nullptr : ::fdopendir(fd);
-  if (!d) {
-    if (fd >= 0) ::close(fd);
-    return name;
+  // The folder's entries are read straight from the open folder (no second
+  // descriptor and no stream around it): the backup asks this for every new
+  // copy.
+  if (::lseek(dirFd, 0, SEEK_SET) != 0) return name;
+  alignas(8) char buf[16384];
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, dirFd, buf, sizeof buf);
+    if (n <= 0) return name;
+    for (long at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buf + at);
+      if (corvane::EqualsNoCase(e->d_name, name)) return e->d_name;
+      at += e->d_reclen;
+    }
   }
-  ::rewinddir(d);
-  const std::string found = MatchIn(d, name);
-  ::closedir(d);
-  return found.empty() ? name : found;
 }
 
 std::string Resolve(const std::string& winPath) {
