@@ -99,7 +99,10 @@ bool RemoveFile(const std::string& path) { return ::DeleteFileW(WinPath(path).c_
 bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(WinPath(path).c_str()) != 0; }
 bool RemoveTree(const std::string& path) {
   if (!DirectoryExists(path)) return false;
-  return RemoveTreeW(WinPath(corvane::ExcludeTrailingBackslash(path)));
+  const std::wstring w = WinPath(corvane::ExcludeTrailingBackslash(path));
+  // A junction or link goes itself; what it points to is not ours to delete.
+  if (::GetFileAttributesW(w.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) return ::RemoveDirectoryW(w.c_str()) != 0;
+  return RemoveTreeW(w);
 }
 bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
   return ::CopyFileW(WinPath(from).c_str(), WinPath(to).c_str(), failIfExists) != 0;
