@@ -23,7 +23,8 @@ std::vector<std::string> SplitToList(const std::string& text, const std::string&
 // Files below dir, depth first, in file-system order. filter "*.*" takes every
 // file; otherwise a file is taken when its upper-cased extension occurs inside
 // the upper-cased filter. maxDepth -1 means no limit. On an error, what was
-// gathered so far.
+// gathered so far. Symbolic links and junctions below dir are neither followed
+// nor listed.
 std::vector<std::string> CollectFiles(const std::string& root, const std::string& dir, const std::string& filter,
                                       int maxDepth);
 
