@@ -10,6 +10,9 @@ namespace plat {
 // "programPath", by default C:\Program Files\Corvane\Corvaner.exe).
 std::string ProgramPath();
 
+// The Windows system folder (GetSystemDirectory), without a trailing "\".
+std::string SystemFolder();
+
 // The long form of an existing path (8.3 names spelled out); the path itself
 // when there is none.
 std::string LongPathName(const std::string& path);

@@ -158,6 +158,8 @@ std::string ProgramPath() {
   return sim::Profile().value("programPath", std::string("C:\\Program Files\\Corvane\\Corvaner.exe"));
 }
 
+std::string SystemFolder() { return corvane::ExcludeTrailingBackslash(WindowsDirectory()) + "\\System32"; }
+
 std::string LongPathName(const std::string& path) { return path; }
 
 bool CanOpenForWriting(const std::string& path) {

@@ -82,6 +82,12 @@ std::string ProgramPath() {
   }
 }
 
+std::string SystemFolder() {
+  wchar_t buf[MAX_PATH];
+  const UINT n = ::GetSystemDirectoryW(buf, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? Narrow(std::wstring_view(buf, n)) : std::string();
+}
+
 std::string LongPathName(const std::string& path) {
   const std::wstring w = Widen(path);
   const DWORD n = ::GetLongPathNameW(w.c_str(), nullptr, 0);
