@@ -6,7 +6,8 @@
 // "hold" makes DIR\Corvaner.exe and its ".uTMP", holds the first open
 // (denying writes, as a running program does), starts the waiter, prints
 // "ready", and on a line on its input lets go and prints how long the
-// waiter took to move the new file in place.
+// waiter took to move the new file in place. It runs as administrator, as
+// the program does, so that it may start the replacer.
 #include <windows.h>
 
 #include <cstdio>
@@ -69,7 +70,10 @@ int Hold(const std::wstring& dir, const std::wstring& waiter) {
   std::wstring line = L"\"" + app + L"\" " + (waiter == L"peer" ? L"peer \"" + program + L"\"" : L"\"" + program + L"\" +/x0");
   STARTUPINFOW si{sizeof si};
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return 1;
+  if (!::CreateProcessW(app.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    std::printf("CreateProcess failed: %lu\n", ::GetLastError());
+    return 1;
+  }
   std::printf("ready\n");
   std::fflush(stdout);
   char buf[64];
@@ -80,7 +84,7 @@ int Hold(const std::wstring& dir, const std::wstring& waiter) {
   ::CloseHandle(hold);
   for (;;) {
     if (ReadText(program) == "new") break;
-    ::Sleep(0);
+    ::Sleep(1);  // a busy loop here would starve the waiter, which runs at the lowest priority
   }
   ::QueryPerformanceCounter(&t1);
   std::printf("latency_ms=%.1f\n", (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart);
