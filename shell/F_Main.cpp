@@ -28,6 +28,7 @@ TFrm_Main::TFrm_Main(UiThread& ui_, Clock& clock_, FormHost& host_)
   };
   events.OnRestart = [this] { host.CloseMainWindow(); };
   events.OnOpenWebPage = [this](const std::string& url) { host.ShellOpen(url); };
+  events.Log = [](const std::string& line) { Log(line); };
   Updater = std::make_unique<TUpdater>(ui, clock, std::move(events));
   InitMenu();
   BindHandlers();

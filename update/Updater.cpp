@@ -8,7 +8,6 @@
 #include "platform/http.h"
 #include "platform/platform.h"
 #include "platform/programs.h"
-#include "shell/Log.h"
 #include "update/Authenticity.h"
 #include "update/UpdateInfo.h"
 #include "update/UpdateTargets.h"
@@ -88,8 +87,9 @@ std::string WebPageAddress(const std::string& entry) {
 // One update, on the transfer thread: the steps after the check.
 class UpdateRun {
  public:
-  UpdateRun(Clock& clock, std::function<void(const UpdateProgress&, bool)> report)
-      : clock_(clock), report_(std::move(report)) {}
+  UpdateRun(Clock& clock, std::function<void(const UpdateProgress&, bool)> report,
+            std::function<void(const std::string&)> log)
+      : clock_(clock), report_(std::move(report)), log_(std::move(log)) {}
 
   // Resolves and checks every target before anything is written.
   bool PlanTargets(const UpdateInfo& info) {
@@ -231,8 +231,13 @@ class UpdateRun {
     }
   }
 
+  void Log(const std::string& line) {
+    if (log_) log_(line);
+  }
+
   Clock& clock_;
   std::function<void(const UpdateProgress&, bool)> report_;
+  std::function<void(const std::string&)> log_;
   std::string programPath_, programFolder_, temp_;
   std::vector<std::string> urls_;
   std::vector<Target> targets_;
@@ -285,6 +290,9 @@ void TUpdater::ReportProgress(const UpdateProgress& p, bool always) {
 }
 
 void TUpdater::Transfer(const std::string& infoUrl) {
+  auto Log = [this](const std::string& line) {
+    if (events_.Log) events_.Log(line);
+  };
   try {
     UpdateInfo info;
     if (!FetchInfoFile(infoUrl, info) || !OffersUpdate(info, kVersionNumber)) {
@@ -302,7 +310,8 @@ void TUpdater::Transfer(const std::string& infoUrl) {
       updating_ = false;
       return;
     }
-    UpdateRun run(clock_, [this](const UpdateProgress& p, bool always) { ReportProgress(p, always); });
+    UpdateRun run(
+        clock_, [this](const UpdateProgress& p, bool always) { ReportProgress(p, always); }, events_.Log);
     if (run.PlanTargets(info) && run.DownloadAll() && run.CheckSignatures()) {
       run.HandOver(info);
       // The program closes even when the replacer could not be started.

@@ -26,6 +26,8 @@ class TUpdater {
     std::function<void(const UpdateProgress&)> OnProgress;        // as the data arrives
     std::function<void()> OnRestart;                             // the replacer has been started (or failed to): close
     std::function<void(const std::string& url)> OnOpenWebPage;  // method "2"
+    // A line for the diagnostic log; any thread (the transfer thread).
+    std::function<void(const std::string& line)> Log;
   };
 
   static constexpr const char* kVersionNumber = "7";  // the program's own update version
