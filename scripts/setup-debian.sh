@@ -25,6 +25,8 @@ packages=(
   wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-utils fonts-wqy-microhei
   python3 python3-pil curl aria2 nginx-light time openssl osslsigncode coreutils procps psmisc
+  grub-pc-bin grub-common syslinux-common
+  qemu-system-x86 mtools dosfstools ntfs-3g xorriso binutils tar
 )
 
 # Prints the packages of the list that dpkg does not know as installed

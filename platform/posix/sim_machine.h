@@ -10,8 +10,11 @@
 //     "drives": {"C": 3, "D": 3, "E": 5},       // letter -> drive type
 //     "shellFolders": {"AppData": "C:\\...", "Desktop": ..., "Personal": ..., "Favorites": ...},
 //                                                 // a non-string value reads as a non-string registry value
+//     "commonAppData": "C:\\ProgramData",        // the machine-wide application-data folder (the default)
 //     "wmi": {"Processor": [{"MaxClockSpeed": 3400, ...}, ...], ...},
 //     "codepage": "UTF-8",                      // the ANSI code page (any iconv name, e.g. "GBK")
+//     "oemcodepage": "CP936",                   // a new console's code page; default: "codepage"
+//     "uiLanguage": "zh-CN",                    // display language told to programs; default "en-US"
 //     "decimalSeparator": ".",
 //     "args": ["/D"],                           // command-line arguments
 //     "programPath": "C:\\Program Files\\Corvane\\Corvaner.exe",  // the running program
