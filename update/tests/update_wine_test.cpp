@@ -165,5 +165,40 @@ TEST_F(SignaturesWine, WhatWinVerifyTrustShowsUnderWine) {
   EXPECT_NE(AuthenticityProblem(a, {{"altered.exe", altered}}), "");
 }
 
+// The product's HTTP stack (WinINet) with an HTTPS address and a server
+// certificate from the trusted test root: the whole body arrives. The server
+// is named "localhost": Wine compares the certificate's names only, not its
+// IP addresses (error 12038 for https://127.0.0.1, which Windows accepts).
+// That a server without a trusted root is refused is shown on the simulated
+// machine: under Wine, once the root had been trusted in the process,
+// WinINet went on fetching from the server after it was removed again.
+TEST_F(SignaturesWine, HttpsBodiesThroughWinInetWithATrustedServerCertificate) {
+  const char* tls = std::getenv("CORVANE_OPSERVER_TLS_URL");
+  test::TestServer server;
+  if (!tls || !server.Available()) GTEST_SKIP() << "no HTTPS operator server (run under tests/wine/with-opserver)";
+  std::string url = tls;
+  url.replace(url.find("127.0.0.1"), 9, "localhost");
+  url += "/tls/update.bin";
+  const std::string body(150000, 's');
+  server.WriteFile("tls/update.bin", body);
+  std::string got;
+  int status = 0;
+  ASSERT_TRUE(TrustRoot(true));
+  const plat::HttpStreamResult r = plat::HttpGetStream(
+      url,
+      [&](int s, int64_t) {
+        status = s;
+        return true;
+      },
+      [&](const char* d, size_t n) {
+        got.append(d, n);
+        return true;
+      });
+  TrustRoot(false);
+  EXPECT_TRUE(r.complete);
+  EXPECT_EQ(status, 200);
+  EXPECT_TRUE(got == body) << got.size() << " bytes";
+}
+
 }  // namespace
 }  // namespace corvane
