@@ -249,6 +249,22 @@ TUpdater::TUpdater(UiThread& ui, Clock& clock, Events events) : ui_(ui), clock_(
 
 TUpdater::~TUpdater() {
   if (thread_.joinable()) thread_.join();
+  for (UrlNode* n = infoFileUrl_.load(); n;) {
+    UrlNode* older = n->older;
+    delete n;
+    n = older;
+  }
+}
+
+void TUpdater::SetInfoFileURL(const std::string& url) {
+  auto* node = new UrlNode{url, infoFileUrl_.load(std::memory_order_relaxed)};
+  while (!infoFileUrl_.compare_exchange_weak(node->older, node, std::memory_order_release, std::memory_order_relaxed)) {
+  }
+}
+
+std::string TUpdater::InfoFileURL() const {
+  const UrlNode* n = infoFileUrl_.load(std::memory_order_acquire);
+  return n ? n->url : std::string();
 }
 
 void TUpdater::DeleteLeftoverReplacer() {

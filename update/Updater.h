@@ -43,8 +43,8 @@ class TUpdater {
   TUpdater& operator=(const TUpdater&) = delete;
 
   // Set before every check; safe from any thread.
-  void SetInfoFileURL(const std::string& url) { infoFileUrl_.store(std::make_shared<const std::string>(url)); }
-  std::string InfoFileURL() const { return *infoFileUrl_.load(); }
+  void SetInfoFileURL(const std::string& url);
+  std::string InfoFileURL() const;
 
   // true: fetches and reads the information file and answers whether it
   // offers a newer version with at least one file (nothing is downloaded).
@@ -64,7 +64,13 @@ class TUpdater {
   UiThread& ui_;
   Clock& clock_;
   Events events_;
-  std::atomic<std::shared_ptr<const std::string>> infoFileUrl_{std::make_shared<const std::string>()};
+  // Every address ever set, newest first; a reader copies the newest while
+  // another thread may set a new one, so none is freed before the component.
+  struct UrlNode {
+    const std::string url;
+    UrlNode* older;
+  };
+  std::atomic<UrlNode*> infoFileUrl_{nullptr};
   std::atomic<bool> updating_{false};
   std::atomic<bool> progressQueued_{false};
   std::thread thread_;

@@ -94,12 +94,21 @@ TEST_F(UpdateOnMachine, FifteenAndMoreHostileLocalPathsWriteNothing) {
       "C:\\evil\\COM1.dll", "%temp%LPT1", "%current%Corvaner.exe.", "C:evil.exe", "%mydocuments%AUX.txt",
       "%current%sub\\..\\..\\evil.dll"};
   const std::vector<std::string> before = MachineFiles();
+  auto refusals = [&] {
+    size_t n = 0;
+    const std::string log = LogText();
+    for (size_t at = log.find("Update Error: refused target"); at != std::string::npos;
+         at = log.find("Update Error: refused target", at + 1))
+      ++n;
+    return n;
+  };
+  size_t logged = 0;
   for (const std::string& path : hostile) {
     // A harmless entry first: nothing at all is written when any is refused.
     Offer(Info("8", {server.Url("/files/evil.bin") + "=%current%fine.bin", server.Url("/files/evil.bin") + "=" + path}));
     Update();
     EXPECT_EQ(MachineFiles(), before) << path;
-    EXPECT_NE(LogText().find("Update Error: refused target"), std::string::npos) << path;
+    EXPECT_EQ(refusals(), ++logged) << path;  // one log line for each
   }
   EXPECT_EQ(host.closes, 0);
   EXPECT_EQ(frm.form.FrontPanel()->Name(), "PnlHome");  // the update alone brings no panel
