@@ -236,6 +236,17 @@ TEST_F(InstallOnWine, WrongBootImageAsksForANewDownload) {
 }
 
 
+// What MakeBoot found, for a failure that a loaded machine shows now and then.
+std::string MakeBootState() {
+  std::ostringstream out;
+  out << "work folder " << (plat::DirectoryExists(WorkFolder()) ? "present" : "missing") << "; record folder "
+      << (plat::DirectoryExists(BootRecordFolder()) ? "present" : "missing")
+      << (plat::IsAdminOnlyDir(BootRecordFolder()) ? ", admin-only" : ", not admin-only") << "; record "
+      << (LoadBootRecord() ? "kept" : "none") << "; the editor says:\n"
+      << RunAndCapture("\"" + WorkFolder() + "\\bcdedit.exe\" /enum {bootmgr} /v", WorkFolder());
+  return out.str();
+}
+
 // "Corvaner.exe /undoboot" as its own process after an attempt of this one:
 // the program built beside this test, started while another copy holds the
 // single-instance mutex.
@@ -247,7 +258,7 @@ class UndoOnWine : public HandoffOnWine {
     frm_.vDataDriver = sys_;  // Wine's machine has the one drive
   }
   void Make() {
-    ASSERT_TRUE(frm_.MakeBoot(kTitle, 10));
+    ASSERT_TRUE(frm_.MakeBoot(kTitle, 10)) << MakeBootState();
     ASSERT_TRUE(plat::ForceDirectories(sys_ + "\\Win10Data"));
     ASSERT_TRUE(plat::WriteProfileText(sys_ + "\\Win10Data\\Config.ini", "Config", "Platform", "X64"));
   }

@@ -114,8 +114,16 @@ bool MakeAdminOnlyDir(const std::string& path) {
     return false;
   SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
   // Fails when someone made the folder again in between; it is then checked
-  // below like any other.
-  ::CreateDirectoryW(w.c_str(), &sa);
+  // below like any other. A folder removed a moment ago can still be pending
+  // deletion while another program (a scanner, an indexer) holds it open;
+  // creating it fails until the last handle goes, so that is waited for a
+  // little.
+  for (int tries = 0; !::CreateDirectoryW(w.c_str(), &sa) && tries < 40; ++tries) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_DELETE_PENDING) break;
+    if (::GetFileAttributesW(w.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+    ::Sleep(50);
+  }
   ::LocalFree(sd);
   return IsAdminOnlyDir(dir);
 }
