@@ -2,6 +2,8 @@
 // entry, the hand-off file for the installer in the boot image, the usage
 // event, and the restart ten seconds later. Every screen step is handed to
 // the UI thread and waited for.
+#include <algorithm>
+
 #include "common/errors.h"
 #include "common/text.h"
 #include "inspection/uCommon.h"
@@ -33,8 +35,8 @@ HandoffFiles FilesOf(const std::string& dataDrive) {
 // Letter case aside, the image's SHA-1 must equal the expected one. An image
 // whose SHA-1 cannot be computed (missing, locked, unreadable) never passes,
 // not even against an empty expected value.
-bool ImageMatches(const std::string& file, const std::string& expected) {
-  const std::string actual = GetFileSHA1(file);
+bool ImageMatches(const std::string& file, const std::string& expected, const HashProgress& onProgress) {
+  const std::string actual = GetFileSHA1(file, onProgress);
   return !actual.empty() && UpperAscii(actual) == UpperAscii(expected);
 }
 
@@ -74,12 +76,25 @@ void TFrm_Main::Thrd_Install() {
     // A hand-off file means an earlier attempt has verified the images.
     if (!plat::FileExists(files.config)) {
       show("正在校验系统镜像，请耐心等待...", "校验中...");
-      if (!ImageMatches(files.installImage, vEsdHash)) {
+      // The taskbar button shows the bytes hashed of both images; nothing
+      // once the check is over, whatever its outcome.
+      const int64_t installSize = std::max<int64_t>(plat::FileSize(files.installImage), 0);
+      const int64_t total = installSize + std::max<int64_t>(plat::FileSize(files.bootImage), 0);
+      struct ClearTaskbar {
+        TFrm_Main& f;
+        ~ClearTaskbar() {
+          try {
+            f.ClearTaskbarProgress();
+          } catch (...) {
+          }
+        }
+      } clearTaskbar{*this};
+      if (!ImageMatches(files.installImage, vEsdHash, VerifyProgress(0, total))) {
         plat::RemoveFile(files.installImage);  // a failed deletion is ignored
         show("安装包损坏，请重新下载！", "重新下载");
         return;
       }
-      if (!ImageMatches(files.bootImage, vBootHash)) {
+      if (!ImageMatches(files.bootImage, vBootHash, VerifyProgress(installSize, total))) {
         plat::RemoveFile(files.bootImage);  // the install image stays
         show("引导组件损坏，请重新下载！", "重新下载");
         return;

@@ -3,6 +3,7 @@
 // to its caller, as stated per function; callers rely on which.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,8 @@ std::vector<std::string> SplitToList(const std::string& text, const std::string&
 // Files below dir, depth first, in file-system order. filter "*.*" takes every
 // file; otherwise a file is taken when its upper-cased extension occurs inside
 // the upper-cased filter. maxDepth -1 means no limit. On an error, what was
-// gathered so far.
+// gathered so far. Symbolic links and junctions below dir are neither followed
+// nor listed.
 std::vector<std::string> CollectFiles(const std::string& root, const std::string& dir, const std::string& filter,
                                       int maxDepth);
 
@@ -63,6 +65,10 @@ std::string RunAndCapture(const std::string& commandLine, const std::string& cur
 bool DownloadToFile(const std::string& url, const std::string& fileName);
 // 40 upper-case hex digits; empty text on any failure (also when the file is in use).
 std::string GetFileSHA1(const std::string& fileName);
+// The same, telling onProgress the bytes hashed so far after each block (on
+// the calling thread).
+using HashProgress = std::function<void(int64_t bytesHashed)>;
+std::string GetFileSHA1(const std::string& fileName, const HashProgress& onProgress);
 // 32 upper-case hex digits of MD5(ProcessorId + disk SerialNumber); MD5("UNKNOWN") on failure.
 std::string GetMachineId();
 void AddFirewallApp(const std::string& appName, const std::string& imagePath);

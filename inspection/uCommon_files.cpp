@@ -51,9 +51,11 @@ void Collect(const std::string& rootIn, const std::string& dirIn, const std::str
   const bool all = filter == "*.*";
   const std::string upperFilter = UpperAscii(filter);
   for (const auto& e : entries) {
+    // A link or junction is not followed: it may lead outside the folder or
+    // back into it (a loop), and what it names is not the folder's own.
+    if (e.link) continue;
     const std::string full = dir + e.name;
-    const uint32_t attrs = plat::FileAttributes(full);
-    if (attrs != plat::kInvalidAttributes && (attrs & plat::kAttrDirectory)) {
+    if (e.attrs & plat::kAttrDirectory) {
       Collect(root, full, filter, maxDepth, out);
       continue;
     }

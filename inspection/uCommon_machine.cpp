@@ -1,6 +1,8 @@
 // Machine queries and system actions of uCommon. Every function ends its own
 // errors with its fixed sentinel, except GetWmiValue, which lets them pass.
+#include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -61,9 +63,11 @@ class BlockPipeline {
   }
 
   // Hashes the whole file; false on a read error.
-  bool HashInto(plat::Sha1& sha) {
+  bool HashInto(plat::Sha1& sha, const HashProgress& onProgress) {
+    int64_t hashed = 0;
     std::thread reader([this] { ReadAll(); });
     bool ok = true;
+    std::exception_ptr error;
     for (;;) {
       Filled f;
       {
@@ -76,20 +80,41 @@ class BlockPipeline {
         ok = !f.failed;
         break;
       }
-      sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+      hashed += static_cast<int64_t>(blocks_[f.index].size);
+      // A failing digest stops the reader; the error passes on once it has ended.
+      if (!error) {
+        try {
+          sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+        } catch (...) {
+          error = std::current_exception();
+          stop_ = true;
+        }
+      }
       file_.ReleaseBlock(blocks_[f.index]);
       {
         std::lock_guard<std::mutex> g(mu_);
         free_.push_back(f.index);
       }
       cv_.notify_all();
+      Report(onProgress, hashed);
     }
     reader.join();
     for (auto& b : blocks_) file_.ReleaseBlock(b);
+    if (error) std::rethrow_exception(error);
     return ok;
   }
 
  private:
+  // A listener that fails hears no more; the hashing goes on.
+  void Report(const HashProgress& onProgress, int64_t hashed) {
+    if (!onProgress || deaf_) return;
+    try {
+      onProgress(hashed);
+    } catch (...) {
+      deaf_ = true;
+    }
+  }
+
   struct Filled {
     size_t index = 0;
     bool end = false;
@@ -105,7 +130,7 @@ class BlockPipeline {
         index = free_.front();
         free_.pop_front();
       }
-      const bool ok = file_.NextBlock(blocks_[index]);
+      const bool ok = !stop_.load() && file_.NextBlock(blocks_[index]);
       const bool end = !ok || blocks_[index].size == 0;
       {
         std::lock_guard<std::mutex> g(mu_);
@@ -122,6 +147,8 @@ class BlockPipeline {
   std::condition_variable cv_;
   std::deque<size_t> free_;
   std::deque<Filled> filled_;
+  bool deaf_ = false;
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace
@@ -176,13 +203,15 @@ bool DownloadToFile(const std::string& url, const std::string& fileName) {
   }
 }
 
-std::string GetFileSHA1(const std::string& fileName) {
+std::string GetFileSHA1(const std::string& fileName) { return GetFileSHA1(fileName, nullptr); }
+
+std::string GetFileSHA1(const std::string& fileName, const HashProgress& onProgress) {
   try {
     plat::ExclusiveFile file;
     if (!file.Open(fileName)) return "";
     plat::Sha1 sha;
     BlockPipeline pipeline(file);
-    if (!pipeline.HashInto(sha)) return "";
+    if (!pipeline.HashInto(sha, onProgress)) return "";
     const auto d = sha.Final();
     return HexUpper(d.data(), d.size());
   } catch (...) {
@@ -195,7 +224,12 @@ std::string GetMachineId() {
     const std::string joined = GetWmiValue("Processor", "ProcessorId") + GetWmiValue("DiskDrive", "SerialNumber");
     return Md5Hex(ToAscii(joined));
   } catch (...) {
-    return Md5Hex("UNKNOWN");
+    // Without a working digest there is no identity to give at all.
+    try {
+      return Md5Hex("UNKNOWN");
+    } catch (...) {
+      return "";
+    }
   }
 }
 

@@ -25,6 +25,7 @@ constexpr uint32_t kAttrSystem = 0x4;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrArchive = 0x20;
 constexpr uint32_t kAttrNormal = 0x80;
+constexpr uint32_t kAttrReparsePoint = 0x400;
 
 bool FileExists(const std::string& path);       // an existing file, not a folder
 bool DirectoryExists(const std::string& path);
@@ -46,7 +47,10 @@ int64_t FileSize(const std::string& path);  // -1 when missing
 
 struct DirEntry {
   std::string name;
-  uint32_t attrs = 0;
+  uint32_t attrs = 0;  // of the entry itself, a link's not followed
+  // A symbolic link or junction (a reparse point that names another place);
+  // attrs then carry kAttrReparsePoint, and kAttrDirectory for a folder link.
+  bool link = false;
 };
 // Entries of a folder (without "." and ".."), in the order the file system
 // returns them. False when the folder cannot be read.

@@ -1,5 +1,7 @@
 #include "shell/F_Main.h"
 
+#include <algorithm>
+#include <memory>
 #include <thread>
 
 #include "platform/session.h"
@@ -110,6 +112,24 @@ void TFrm_Main::ShowTips(const std::string& pInfo, const std::string& pTitle, Co
 // Every balloon showing closes at its next check; the value stays until the
 // next ShowTips.
 void TFrm_Main::HideTips() { TipsInfo.SetDisplayTime(1); }
+
+std::function<void(int64_t)> TFrm_Main::VerifyProgress(int64_t base, int64_t total) {
+  auto shown = std::make_shared<int64_t>(-1);  // thousandths
+  return [this, base, total, shown](int64_t hashed) {
+    if (total <= 0) return;
+    const int64_t done = std::clamp<int64_t>(base + hashed, 0, total);
+    const auto thousandths = static_cast<int64_t>(static_cast<double>(done) / static_cast<double>(total) * 1000.0);
+    if (thousandths == *shown) return;
+    *shown = thousandths;
+    ui.Sync([&] {
+      host.SetTaskbarProgress(FormHost::TaskbarState::Normal, static_cast<uint64_t>(done), static_cast<uint64_t>(total));
+    });
+  };
+}
+
+void TFrm_Main::ClearTaskbarProgress() {
+  ui.Sync([this] { host.SetTaskbarProgress(FormHost::TaskbarState::None, 0, 0); });
+}
 
 namespace {
 bool IsRunStage(Stage s) { return s != Stage::CheckUpdate; }

@@ -133,6 +133,13 @@ class TFrm_Main {
                        int32_t ElapsedTime, int32_t EstimatedTimeLeft, uint8_t PercentsDone,
                        uint8_t TotalPercentsDone, float TransferRate);
 
+  // Taskbar progress while the hand-off hashes the images, from its worker:
+  // the listener for GetFileSHA1 of a file that begins `base` bytes into the
+  // `total` bytes to hash. The taskbar hears of it when the shown thousandth
+  // changes. ClearTaskbarProgress (from a worker) takes the progress away.
+  std::function<void(int64_t bytesHashed)> VerifyProgress(int64_t base, int64_t total);
+  void ClearTaskbarProgress();
+
   // Arms the auto-mode countdown when the switch is on: vTimeout := 10 and
   // tmrAuto enabled (the check arms it with vStep = Check).
   void ArmAutoCountdown();

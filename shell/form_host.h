@@ -2,6 +2,7 @@
 // the shell, closing, the menu, the about window, the message box. The Win32
 // view implements it; tests record the calls.
 #pragma once
+#include <cstdint>
 #include <string>
 
 namespace corvane {
@@ -12,6 +13,9 @@ class FormHost {
     int left = 0, top = 0, width = 0, height = 0;
   };
   enum class MsgIcon { Success, Information, Warning, Error };
+  // What the program's taskbar button shows: nothing, a bar that only says
+  // "busy", or a bar at done/total in the normal, paused or error colour.
+  enum class TaskbarState { None, Indeterminate, Normal, Paused, Error };
 
   virtual ~FormHost() = default;
   // The shell verb "open" on an address or "mailto:" link: no parameters, no
@@ -32,6 +36,9 @@ class FormHost {
   // A modal message box with one button "确定", centred on the screen and on
   // top; returns when it is closed.
   virtual void MessageBox(const std::string& caption, const std::string& text, MsgIcon icon) = 0;
+  // The progress on the program's taskbar button; done and total count for
+  // Normal, Paused and Error. UI thread. Hosts without a taskbar ignore it.
+  virtual void SetTaskbarProgress(TaskbarState /*state*/, uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
 }  // namespace corvane

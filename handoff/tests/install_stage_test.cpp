@@ -35,6 +35,11 @@ struct NoHost : FormHost {
   void PopupMenu(int, int) override {}
   void ShowAboutModal() override {}
   void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
+  // The taskbar button's progress, "state done/total" (UI thread).
+  std::vector<std::string> taskbar;
+  void SetTaskbarProgress(TaskbarState s, uint64_t done, uint64_t total) override {
+    taskbar.push_back(std::to_string(static_cast<int>(s)) + " " + std::to_string(done) + "/" + std::to_string(total));
+  }
 };
 
 class InstallStage : public test::HandoffMachine {
@@ -160,6 +165,23 @@ TEST_F(InstallStage, GoodImagesEndInTheRestartTenSecondsLater) {
   EXPECT_EQ(Restarts(), 1);
   EXPECT_TRUE(plat::FileExists(kInstallImage));
   EXPECT_TRUE(plat::FileExists(kBootImage));
+}
+
+// While the images are hashed the taskbar button shows the bytes done of
+// both (17 + 14 here, each in one block); nothing once the check is over.
+TEST_F(InstallStage, VerificationShowsTheBytesHashedOnTheTaskbarButton) {
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(host_.taskbar, (std::vector<std::string>{"2 17/31", "2 31/31", "0 0/0"}));
+  host_.taskbar.clear();
+  clock_.Advance(10000);
+  RunToEnd();
+  EXPECT_TRUE(host_.taskbar.empty());
+
+  // A wrong install image: its bytes, then nothing.
+  plat::RemoveFile(kHandoffFile);
+  frm_.vEsdHash = "0000000000000000000000000000000000000000";
+  EXPECT_FALSE(Start());
+  EXPECT_EQ(host_.taskbar, (std::vector<std::string>{"2 17/31", "0 0/0"}));
 }
 
 TEST_F(InstallStage, RestartNowDuringTheWaitRestartsOnce) {

@@ -133,6 +133,27 @@ TEST_F(Machine, FileSha1OverBlocksAndItsSentinels) {
   EXPECT_EQ(GetFileSHA1(bigFile), HexUpper(want.data(), want.size()));
 }
 
+TEST_F(Machine, FileSha1TellsTheBytesHashedAfterEachBlock) {
+  const int64_t block = static_cast<int64_t>(plat::ExclusiveFile::BlockSize());
+  const std::string file = Path("Install.img");
+  ASSERT_TRUE(plat::WriteWholeFile(file, std::string(static_cast<size_t>(2 * block + 5), 'x')));
+  const std::string plain = GetFileSHA1(file);
+  std::vector<int64_t> heard;
+  EXPECT_EQ(GetFileSHA1(file, [&](int64_t n) { heard.push_back(n); }), plain);
+  EXPECT_EQ(heard, (std::vector<int64_t>{block, 2 * block, 2 * block + 5}));
+  // A listener that fails is not asked again and the digest still comes.
+  int calls = 0;
+  EXPECT_EQ(GetFileSHA1(file, [&](int64_t) {
+              ++calls;
+              throw Exception("gone");
+            }),
+            plain);
+  EXPECT_EQ(calls, 1);
+  heard.clear();
+  EXPECT_EQ(GetFileSHA1(Path("missing.img"), [&](int64_t n) { heard.push_back(n); }), "");
+  EXPECT_TRUE(heard.empty());
+}
+
 TEST_F(Machine, FileInUseGivesAnEmptyDigest) {
   const std::string file = Path("Win8PE.iso");
   ASSERT_TRUE(plat::WriteWholeFile(file, "boot image"));

@@ -27,7 +27,7 @@ namespace {
 
 using sim::Resolve;
 
-const char* kAttrXattr = "user.corvane.attrs";
+using sim::kAttrXattr;
 
 // Windows has no execute permission: a program written to the disk (the
 // payload's editor, say) can be started, so every file is made executable.
@@ -118,8 +118,17 @@ std::string ToUtf8(const std::string& text, const std::string& cp) {
 
 std::string HostPath(const std::string& path) { return Resolve(path); }
 
-bool FileExists(const std::string& path) { return IsFileHost(Resolve(path)); }
-bool DirectoryExists(const std::string& path) { return IsDirHost(Resolve(path)); }
+// One look-up for a path spelt as stored, the full resolution otherwise.
+bool FileExists(const std::string& path) {
+  struct stat st;
+  if (::stat(sim::ExactHostPath(path).c_str(), &st) == 0) return !S_ISDIR(st.st_mode);
+  return IsFileHost(Resolve(path));
+}
+bool DirectoryExists(const std::string& path) {
+  struct stat st;
+  if (::stat(sim::ExactHostPath(path).c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  return IsDirHost(Resolve(path));
+}
 
 bool CreateDir(const std::string& path) { return ::mkdir(Resolve(path).c_str(), 0755) == 0; }
 
@@ -280,7 +289,23 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out) {
     DirEntry de;
     de.name = n;
     const std::string full = h + "/" + n;
-    de.attrs = IsDirHost(full) ? (kAttrDirectory | (StoredAttrs(full) & ~kAttrArchive)) : StoredAttrs(full);
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      type = ::lstat(full.c_str(), &st) != 0 ? DT_UNKNOWN
+             : S_ISLNK(st.st_mode)          ? DT_LNK
+             : S_ISDIR(st.st_mode)          ? DT_DIR
+                                            : DT_REG;
+    }
+    if (type == DT_LNK) {
+      // A symbolic link stands for a Windows link or junction.
+      de.link = true;
+      de.attrs = kAttrReparsePoint | (IsDirHost(full) ? kAttrDirectory : 0);
+    } else if (type == DT_DIR) {
+      de.attrs = kAttrDirectory | (StoredAttrs(full) & ~kAttrArchive);
+    } else {
+      de.attrs = StoredAttrs(full);
+    }
     out.push_back(std::move(de));
   }
   ::closedir(d);

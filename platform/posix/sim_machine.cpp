@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -118,7 +119,16 @@ void WriteProfile(const nlohmann::json& profile) {
 
 std::string CurrentDirLocked();
 
-std::string Resolve(const std::string& winPathIn) {
+namespace {
+
+// The machine's folder for the drive and the names below it, "." and ".."
+// settled.
+struct HostParts {
+  std::string drive;  // host folder of the drive
+  std::vector<std::string> names;
+};
+
+HostParts Split(const std::string& winPathIn) {
   std::string p = winPathIn;
   for (auto& c : p)
     if (c == '/') c = '\\';
@@ -145,32 +155,86 @@ std::string Resolve(const std::string& winPathIn) {
     rest = cur.substr(2) + "\\" + p;
   }
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 32);
-  std::vector<std::string> parts;
+  HostParts out;
+  out.drive = root + "/" + std::string(1, letter);
   std::string piece;
   std::istringstream is(rest);
   while (std::getline(is, piece, '\\')) {
     if (piece.empty() || piece == ".") continue;
     if (piece == "..") {
-      if (!parts.empty()) parts.pop_back();
+      if (!out.names.empty()) out.names.pop_back();
       continue;
     }
-    parts.push_back(piece);
+    out.names.push_back(piece);
   }
-  std::string host = root + "/" + std::string(1, letter);
-  for (const auto& part : parts) {
+  return out;
+}
+
+std::string Joined(const HostParts& hp) {
+  std::string host = hp.drive;
+  for (const auto& name : hp.names) host += "/" + name;
+  return host;
+}
+
+// The entry of the host folder that matches name without regard to letter
+// case; empty when there is none.
+std::string MatchIn(DIR* d, const std::string& name) {
+  while (dirent* e = ::readdir(d))
+    if (corvane::EqualsNoCase(e->d_name, name)) return e->d_name;
+  return std::string();
+}
+
+}  // namespace
+
+std::string ExactHostPath(const std::string& winPath) { return Joined(Split(winPath)); }
+
+std::string MatchInFolder(int dirFd, const std::string& name) {
+  // The folder's entries are read straight from the open folder (no second
+  // descriptor and no stream around it): the backup asks this for every new
+  // copy.
+  if (::lseek(dirFd, 0, SEEK_SET) != 0) return name;
+  alignas(8) char buf[16384];
+  for (;;) {
+    const long n = ::syscall(SYS_getdents64, dirFd, buf, sizeof buf);
+    if (n <= 0) return name;
+    for (long at = 0; at < n;) {
+      const auto* e = reinterpret_cast<const dirent64*>(buf + at);
+      if (corvane::EqualsNoCase(e->d_name, name)) return e->d_name;
+      at += e->d_reclen;
+    }
+  }
+}
+
+std::string Resolve(const std::string& winPath) {
+  const HostParts hp = Split(winPath);
+  const std::vector<std::string>& parts = hp.names;
+  // Most paths are spelt as they are stored: one look-up settles them.
+  const std::string exactPath = Joined(hp);
+  if (parts.empty() || HostExists(exactPath)) return exactPath;
+  // A new name in a folder that is spelt as stored: only the name itself may
+  // match an entry of another letter case.
+  std::string host = hp.drive;
+  size_t first = 0;
+  bool lastChecked = false;
+  if (parts.size() > 1) {
+    const std::string parentPath = exactPath.substr(0, exactPath.size() - parts.back().size() - 1);
+    if (HostExists(parentPath)) {
+      host = parentPath;
+      first = parts.size() - 1;
+      lastChecked = true;  // the exact name is not there
+    }
+  }
+  for (size_t i = first; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
     const std::string exact = host + "/" + part;
-    if (HostExists(exact)) {
+    if (!lastChecked && HostExists(exact)) {
       host = exact;
       continue;
     }
+    lastChecked = false;
     std::string found;
     if (DIR* d = ::opendir(host.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        if (corvane::EqualsNoCase(e->d_name, part)) {
-          found = e->d_name;
-          break;
-        }
-      }
+      found = MatchIn(d, part);
       ::closedir(d);
     }
     host += "/" + (found.empty() ? part : found);
@@ -197,6 +261,18 @@ void RecordEvent(const std::string& line) {
   std::ofstream out(root + "/events.log", std::ios::app);
   out << line << "\n";
 }
+
+namespace {
+std::function<void(const std::string&, int64_t)>& ChunkObserver() {
+  static std::function<void(const std::string&, int64_t)> f;
+  return f;
+}
+}  // namespace
+
+void SetCopyChunkObserver(std::function<void(const std::string& from, int64_t copied)> observer) {
+  ChunkObserver() = std::move(observer);
+}
+const std::function<void(const std::string&, int64_t)>& CopyChunkObserver() { return ChunkObserver(); }
 
 std::vector<std::string> Events() {
   std::vector<std::string> out;

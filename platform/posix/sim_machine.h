@@ -17,6 +17,7 @@
 //     "uiLanguage": "zh-CN",                    // display language told to programs; default "en-US"
 //     "decimalSeparator": ".",
 //     "args": ["/D"],                           // command-line arguments
+//     "guid": "0123...CDEF",                   // every new GUID; "" = creating one fails
 //     "programPath": "C:\\Program Files\\Corvane\\Corvaner.exe",  // the running program
 //     "trustedRoots": ["-----BEGIN CERTIFICATE-----..."]  // root certificates the machine trusts
 //                                                 // (HTTPS and code signatures), besides the host's
@@ -26,10 +27,16 @@
 // appended to "events.log" in the machine folder, one line each.
 #pragma once
 #include <nlohmann/json.hpp>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace plat::sim {
+
+// Extended attribute of a host file holding its Windows attributes (other
+// than "directory"); a file without it reads as archive.
+inline constexpr const char* kAttrXattr = "user.corvane.attrs";
 
 // Selects the machine folder and (re)reads its profile; a missing profile
 // gives the defaults above with drive C: only. Without a call the folder named
@@ -46,8 +53,20 @@ nlohmann::json DefaultProfile();
 
 // Host path of a Windows path (see platform.h HostPath).
 std::string Resolve(const std::string& winPath);
+// The host path a Windows path has when every name in it is spelt as stored,
+// worked out without looking at the folders (Resolve's first guess).
+std::string ExactHostPath(const std::string& winPath);
+// The name of the entry of the open host folder that matches name without
+// regard to letter case; name itself when none does.
+std::string MatchInFolder(int dirFd, const std::string& name);
 
 void RecordEvent(const std::string& line);
+
+// Called by plat::CopyFileSafely after each chunk (on the copying thread),
+// with the Windows source path and the bytes copied so far, so that a test can
+// act in the middle of a file. Set it while no copy runs; empty to remove.
+void SetCopyChunkObserver(std::function<void(const std::string& from, int64_t copied)> observer);
+const std::function<void(const std::string&, int64_t)>& CopyChunkObserver();
 std::vector<std::string> Events();
 
 // Windows share modes, as far as the self-update needs them: a file that a

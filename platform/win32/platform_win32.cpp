@@ -7,12 +7,14 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/win32/win_path.h"
 
 namespace plat {
 namespace {
 
 using corvane::Narrow;
 using corvane::Widen;
+using win::WinPath;
 
 struct Handle {
   HANDLE h;
@@ -73,14 +75,14 @@ std::string CodePageConvert(const std::string& in, UINT from, UINT to) {
 std::string HostPath(const std::string& path) { return path; }
 
 bool FileExists(const std::string& path) {
-  const DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  const DWORD a = ::GetFileAttributesW(WinPath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 bool DirectoryExists(const std::string& path) {
-  const DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  const DWORD a = ::GetFileAttributesW(WinPath(path).c_str());
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
-bool CreateDir(const std::string& path) { return ::CreateDirectoryW(Widen(path).c_str(), nullptr) != 0; }
+bool CreateDir(const std::string& path) { return ::CreateDirectoryW(WinPath(path).c_str(), nullptr) != 0; }
 
 bool ForceDirectories(const std::string& path) {
   std::string p = corvane::ExcludeTrailingBackslash(path);
@@ -93,26 +95,29 @@ bool ForceDirectories(const std::string& path) {
   return DirectoryExists(p);
 }
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_str()) != 0; }
-bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(Widen(path).c_str()) != 0; }
+bool RemoveFile(const std::string& path) { return ::DeleteFileW(WinPath(path).c_str()) != 0; }
+bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(WinPath(path).c_str()) != 0; }
 bool RemoveTree(const std::string& path) {
   if (!DirectoryExists(path)) return false;
-  return RemoveTreeW(Widen(corvane::ExcludeTrailingBackslash(path)));
+  const std::wstring w = WinPath(corvane::ExcludeTrailingBackslash(path));
+  // A junction or link goes itself; what it points to is not ours to delete.
+  if (::GetFileAttributesW(w.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) return ::RemoveDirectoryW(w.c_str()) != 0;
+  return RemoveTreeW(w);
 }
 bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
-  return ::CopyFileW(Widen(from).c_str(), Widen(to).c_str(), failIfExists) != 0;
+  return ::CopyFileW(WinPath(from).c_str(), WinPath(to).c_str(), failIfExists) != 0;
 }
 bool MoveFileTo(const std::string& from, const std::string& to, bool replaceExisting) {
-  return ::MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+  return ::MoveFileExW(WinPath(from).c_str(), WinPath(to).c_str(),
                        replaceExisting ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED : MOVEFILE_COPY_ALLOWED) != 0;
 }
-uint32_t FileAttributes(const std::string& path) { return ::GetFileAttributesW(Widen(path).c_str()); }
+uint32_t FileAttributes(const std::string& path) { return ::GetFileAttributesW(WinPath(path).c_str()); }
 bool SetAttributes(const std::string& path, uint32_t attrs) {
-  return ::SetFileAttributesW(Widen(path).c_str(), attrs) != 0;
+  return ::SetFileAttributesW(WinPath(path).c_str(), attrs) != 0;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  Handle h(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  Handle h(::CreateFileW(WinPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) return false;
   LARGE_INTEGER size;
@@ -131,14 +136,14 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view data) {
-  Handle h(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  Handle h(::CreateFileW(WinPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr));
   if (!h.ok()) return false;
   return WriteAll(h.h, data);
 }
 
 bool AppendToFile(const std::string& path, std::string_view data) {
-  Handle h(::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  Handle h(::CreateFileW(WinPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) return false;
   return WriteAll(h.h, data);
@@ -146,19 +151,25 @@ bool AppendToFile(const std::string& path, std::string_view data) {
 
 int64_t FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA d;
-  if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &d)) return -1;
+  if (!::GetFileAttributesExW(WinPath(path).c_str(), GetFileExInfoStandard, &d)) return -1;
   if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
   return (static_cast<int64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
 }
 
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out) {
   WIN32_FIND_DATAW fd;
-  HANDLE f = ::FindFirstFileW(Widen(corvane::IncludeTrailingBackslash(dir) + "*.*").c_str(), &fd);
+  HANDLE f = ::FindFirstFileW(WinPath(corvane::IncludeTrailingBackslash(dir) + "*.*").c_str(), &fd);
   if (f == INVALID_HANDLE_VALUE) return false;
   do {
     const std::wstring n = fd.cFileName;
     if (n == L"." || n == L"..") continue;
-    out.push_back(DirEntry{Narrow(n), fd.dwFileAttributes});
+    DirEntry e{Narrow(n), fd.dwFileAttributes, false};
+    // Symbolic links and junctions name another place (dwReserved0 holds the
+    // reparse tag); other reparse points, such as files kept in the cloud,
+    // are the folder's own. A tag of 0 is none Windows gives (Wine does).
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      e.link = fd.dwReserved0 == 0 || IsReparseTagNameSurrogate(fd.dwReserved0);
+    out.push_back(std::move(e));
   } while (::FindNextFileW(f, &fd));
   ::FindClose(f);
   return true;

@@ -10,7 +10,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/text.h"
 #include "shell/startup.h"
@@ -279,6 +281,84 @@ TEST_F(MainView, HintsOfTheDownloadPanelAreTooltips) {
   ti.lpszText = text;
   ::SendMessageW(window.View().Tooltip(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&ti));
   EXPECT_EQ(Narrow(text), "当前进度：50.00%");
+}
+
+// Records what the window asks of the shell's taskbar interface.
+class FakeTaskbarList final : public ITaskbarList3 {
+ public:
+  std::vector<std::string> calls;
+  HWND hwnd = nullptr;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+  HRESULT STDMETHODCALLTYPE HrInit() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE AddTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DeleteTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ActivateTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetActiveAlt(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE MarkFullscreenWindow(HWND, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetProgressValue(HWND h, ULONGLONG done, ULONGLONG total) override {
+    hwnd = h;
+    calls.push_back("value " + std::to_string(done) + "/" + std::to_string(total));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetProgressState(HWND h, TBPFLAG flags) override {
+    hwnd = h;
+    calls.push_back("state " + std::to_string(static_cast<int>(flags)));
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE RegisterTab(HWND, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE UnregisterTab(HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetTabOrder(HWND, HWND) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetTabActive(HWND, HWND, DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ThumbBarAddButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ThumbBarUpdateButtons(HWND, UINT, LPTHUMBBUTTON) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ThumbBarSetImageList(HWND, HIMAGELIST) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetOverlayIcon(HWND, HICON, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetThumbnailTooltip(HWND, LPCWSTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE SetThumbnailClip(HWND, RECT*) override { return S_OK; }
+
+ private:
+  ULONG refs_ = 1;
+};
+
+// The stage's taskbar states reach the shell as its progress flags, with a
+// value where the state has one; the shell making the button again (after
+// a restart of the shell) brings the last state back.
+TEST_F(MainView, TaskbarProgressReachesTheShellsInterface) {
+  using S = FormHost::TaskbarState;
+  FakeTaskbarList fake;
+  window.Taskbar()->UseList(&fake);
+  FormHost& host = window;
+  host.SetTaskbarProgress(S::Indeterminate, 0, 10000);
+  host.SetTaskbarProgress(S::Normal, 2500, 10000);
+  host.SetTaskbarProgress(S::Paused, 2500, 10000);
+  host.SetTaskbarProgress(S::Error, 10000, 10000);
+  host.SetTaskbarProgress(S::Normal, 7000, 5000);  // held at the end
+  host.SetTaskbarProgress(S::None, 0, 0);
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"state 1", "state 2", "value 2500/10000", "state 8",
+                                                   "value 2500/10000", "state 4", "value 10000/10000", "state 2",
+                                                   "value 5000/5000", "state 0"}));
+  EXPECT_EQ(fake.hwnd, hwnd);
+  host.SetTaskbarProgress(S::Paused, 40, 100);
+  fake.calls.clear();
+  ::SendMessageW(hwnd, ::RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"state 8", "value 40/100"}));
+  window.Taskbar()->UseList(nullptr);
+}
+
+// Wine's shell: the interface is asked for on first use; with or without
+// it nothing fails.
+TEST_F(MainView, TaskbarProgressWithTheShellOfTheSystem) {
+  FormHost& host = window;
+  host.SetTaskbarProgress(FormHost::TaskbarState::Normal, 1, 2);
+  host.SetTaskbarProgress(FormHost::TaskbarState::None, 0, 0);
+  PumpMessages();
+  EXPECT_TRUE(::IsWindow(hwnd));
 }
 
 TEST(MessageBoxView, ModalOnTopAndClosedByEscape) {

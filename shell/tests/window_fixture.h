@@ -27,6 +27,15 @@ struct RecordingHost : FormHost {
   void PopupMenu(int x, int y) override { menus.emplace_back(x, y); }
   void ShowAboutModal() override { ++abouts; }
   void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
+  // The taskbar button's progress, every call in order (UI thread).
+  struct TaskbarShown {
+    TaskbarState state;
+    uint64_t done, total;
+  };
+  std::vector<TaskbarShown> taskbar;
+  void SetTaskbarProgress(TaskbarState s, uint64_t done, uint64_t total) override {
+    taskbar.push_back({s, done, total});
+  }
 };
 
 class RecordingFrm : public TFrm_Main {

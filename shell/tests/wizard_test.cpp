@@ -229,6 +229,27 @@ TEST_F(Stages, WorkersHandTheirStepsToTheUiThread) {
   EXPECT_EQ(frm.lblDownLoadInfo.Caption(), "进度 100");
 }
 
+// The hand-off's hashing shows on the taskbar button as the bytes hashed of
+// both images, handed over only when the shown thousandth moves.
+TEST_F(Stages, VerificationProgressReachesTheTaskbarFromTheWorker) {
+  frm.body = [&](Stage) {
+    auto install = frm.VerifyProgress(0, 3000);
+    for (int64_t n : {1, 2, 1000, 2000}) install(n);
+    auto boot = frm.VerifyProgress(2000, 3000);
+    for (int64_t n : {500, 1000, 1500}) boot(n);  // past the total: held at the end
+    frm.ClearTaskbarProgress();
+  };
+  frm.btnInstall.SetCaption("重试");
+  frm.btnInstall.Click();
+  WaitForWorkers();
+  std::vector<std::string> shown;
+  for (const auto& t : host.taskbar)
+    shown.push_back(std::to_string(static_cast<int>(t.state)) + ":" + std::to_string(t.done) + "/" +
+                    std::to_string(t.total));
+  EXPECT_EQ(shown, (std::vector<std::string>{"2:1/3000", "2:1000/3000", "2:2000/3000", "2:2500/3000", "2:3000/3000",
+                                             "0:0/0"}));
+}
+
 TEST_F(Stages, StartClickHidesTheTips) {
   frm.ShowTips("notice", "", frm.PnlHome, 0);
   frm.btnStart.Click();

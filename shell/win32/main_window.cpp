@@ -37,7 +37,10 @@ MainWindow::~MainWindow() {
 
 bool MainWindow::Create(bool runFormCreate) {
   FormView& v = *view_;
-  v.dropsMessage = [this](UINT msg, WPARAM wp) { return frm_->WndProc(msg, wp); };
+  v.dropsMessage = [this](UINT msg, WPARAM wp) {
+    if (taskbar_ && taskbar_->IsButtonCreated(msg)) taskbar_->ButtonCreated();
+    return frm_->WndProc(msg, wp);
+  };
   v.onActivate = [this](WPARAM wp) { frm_->WMActivate(wp); };
   v.onClose = [this] { frm_->FormClose(); };
   v.onDestroy = [this] {
@@ -52,6 +55,7 @@ bool MainWindow::Create(bool runFormCreate) {
   v.drawMenu = [this](DRAWITEMSTRUCT* d) { return DrawMenu(d); };
   if (!v.Create()) return false;
   HWND hwnd = v.Hwnd();
+  taskbar_ = std::make_unique<TaskbarButton>(hwnd);
   ui_.Wake = [hwnd] { ::PostMessageW(hwnd, kRunUiTasks, 0, 0); };
   if (runFormCreate)
     frm_->FormCreate();
@@ -147,6 +151,10 @@ void MainWindow::ShowAboutModal() { ShowAbout(view_->Hwnd(), true); }
 
 void MainWindow::MessageBox(const std::string& caption, const std::string& text, MsgIcon icon) {
   SkinnedMessageBox(view_->Hwnd(), caption, text, icon);
+}
+
+void MainWindow::SetTaskbarProgress(TaskbarState state, uint64_t done, uint64_t total) {
+  if (taskbar_) taskbar_->Show(state, done, total);
 }
 
 void ShowAbout(HWND owner, bool modal) {

@@ -10,6 +10,7 @@
 #include "shell/F_About.h"
 #include "shell/F_Main.h"
 #include "shell/win32/form_view.h"
+#include "shell/win32/taskbar_button.h"
 #include "shell/win32/tips_view.h"
 
 namespace corvane::view {
@@ -29,6 +30,8 @@ class MainWindow final : public FormHost {
   TFrm_Main& Frm() { return *frm_; }
   FormView& View() { return *view_; }
   TaskQueueUiThread& Ui() { return ui_; }
+  // The progress on the taskbar button; null before Create.
+  TaskbarButton* Taskbar() { return taskbar_.get(); }
 
   // FormHost
   void ShellOpen(const std::string& target) override;
@@ -37,6 +40,7 @@ class MainWindow final : public FormHost {
   void PopupMenu(int layoutX, int layoutY) override;
   void ShowAboutModal() override;
   void MessageBox(const std::string& caption, const std::string& text, MsgIcon icon) override;
+  void SetTaskbarProgress(TaskbarState state, uint64_t done, uint64_t total) override;
 
  private:
   bool MeasureMenu(MEASUREITEMSTRUCT* mis);
@@ -48,6 +52,7 @@ class MainWindow final : public FormHost {
   TFrm_Main* frm_ = nullptr;
   std::unique_ptr<FormView> view_;
   std::unique_ptr<TipsView> tips_;
+  std::unique_ptr<TaskbarButton> taskbar_;
 };
 
 // The about window over an owner, for the menu and the gallery. With modal

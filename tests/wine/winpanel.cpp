@@ -2,6 +2,10 @@
 // under Wine, through the child windows that carry the controls' captions:
 //   winpanel texts        the captions of the visible controls, one a line (UTF-8)
 //   winpanel click TEXT   presses the visible button whose caption is TEXT
+//   winpanel click-prefix TEXT   the same for a caption that starts with TEXT
+//                         (a button the auto mode counts down in)
+//   winpanel rect TEXT    "left top width height" of that button in the
+//                         main window's client area
 //   winpanel close        asks the main window to close
 // Exit code 1 when the window or the button is not there.
 #include <windows.h>
@@ -55,10 +59,20 @@ int wmain(int argc, wchar_t** argv) {
       if (!c.text.empty()) WriteUtf8(c.text);
     return 0;
   }
-  if (cmd == L"click" && argc >= 3) {
+  if ((cmd == L"click" || cmd == L"click-prefix" || cmd == L"rect") && argc >= 3) {
+    const std::wstring want = argv[2];
+    const bool prefix = cmd == L"click-prefix";
     for (const auto& c : children)
-      if (::_wcsicmp(c.cls.c_str(), L"Button") == 0 && c.text == argv[2]) {
-        ::SendMessageW(c.hwnd, BM_CLICK, 0, 0);
+      if (::_wcsicmp(c.cls.c_str(), L"Button") == 0 && (prefix ? c.text.rfind(want, 0) == 0 : c.text == want)) {
+        if (cmd != L"rect") {
+          ::SendMessageW(c.hwnd, BM_CLICK, 0, 0);
+          return 0;
+        }
+        RECT r{};
+        ::GetWindowRect(c.hwnd, &r);
+        ::MapWindowPoints(HWND_DESKTOP, main, reinterpret_cast<POINT*>(&r), 2);
+        WriteUtf8(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " + std::to_wstring(r.right - r.left) +
+                  L" " + std::to_wstring(r.bottom - r.top));
         return 0;
       }
     return 1;
