@@ -1,5 +1,7 @@
 #include "download/ServerUrl.h"
 
+#include <cstdlib>
+
 #include "download/PublishedText.h"
 
 namespace corvane {
@@ -7,12 +9,19 @@ namespace corvane {
 const char* const kDefaultServerUrl = CORVANE_SERVER_URL;
 
 namespace {
+// A test build may take the address from the environment.
+std::string Initial(const char* builtIn, [[maybe_unused]] const char* variable) {
+#ifdef CORVANE_ENDPOINT_OVERRIDES
+  if (const char* v = std::getenv(variable); v && *v) return v;
+#endif
+  return builtIn;
+}
 PublishedText& ServerUrlText() {
-  static PublishedText text(kDefaultServerUrl);
+  static PublishedText text(Initial(kDefaultServerUrl, "CORVANE_SERVER_URL"));
   return text;
 }
 PublishedText& DirectoryPageText() {
-  static PublishedText text(CORVANE_DIRECTORY_URL);
+  static PublishedText text(Initial(CORVANE_DIRECTORY_URL, "CORVANE_DIRECTORY_URL"));
   return text;
 }
 }  // namespace

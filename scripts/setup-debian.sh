@@ -24,7 +24,7 @@ packages=(
   mingw-w64-i686-dev mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine32:i386 wine64
   xvfb xdotool imagemagick x11-utils fonts-wqy-microhei
-  python3 python3-pil curl aria2 nginx-light time openssl coreutils procps psmisc
+  python3 python3-pil curl aria2 nginx-light time openssl osslsigncode coreutils procps psmisc
   grub-pc-bin grub-common syslinux-common
   qemu-system-x86 mtools dosfstools ntfs-3g xorriso binutils tar
 )

@@ -34,7 +34,8 @@ ctest --preset win32 -L static || status=1
 step "win32-product build (as shipped), static check"
 build win32-product --target Corvaner
 python3 tests/static/pe_check.py --machine i386 --gui --manifest --version "$(sed -n 's/^project(Corvane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" \
-  --resource ZIP/RES --resource ZIP/Thunder --archives build/win32-product/shell/Corvaner.exe || status=1
+  --resource ZIP/RES --resource ZIP/Thunder --resource EXE/AUUPG --archives build/win32-product/shell/Corvaner.exe || status=1
+python3 tests/static/pe_check.py --machine i386 --gui --manifest build/win32-product/replacer/Upgrader4.exe || status=1
 
 if [ "$route" = win32 ]; then
   step "win32 tests under 32-bit Wine"

@@ -8,6 +8,7 @@
 #include "shell/Log.h"
 #include "shell/startup.h"
 #include "shell/window_rules.h"
+#include "update/Updater.h"
 
 namespace corvane {
 
@@ -22,6 +23,15 @@ TFrm_Main::TFrm_Main(UiThread& ui_, Clock& clock_, FormHost& host_)
       form("Frm_Main", kAppTitle, 350, 330, BuildMainLayout),
       CORVANE_MAIN_CONTROLS(CORVANE_BIND_CONTROL) VerInfo() {
   form.BindUiThread(&ui);
+  TUpdater::Events events;
+  events.OnProgress = [this](const UpdateProgress& p) {
+    UpdaterProgress(Updater.get(), p.FileURL, p.FileSize, p.BytesRead, p.ElapsedTime, p.EstimatedTimeLeft,
+                    p.PercentsDone, p.TotalPercentsDone, p.TransferRate);
+  };
+  events.OnRestart = [this] { host.CloseMainWindow(); };
+  events.OnOpenWebPage = [this](const std::string& url) { host.ShellOpen(url); };
+  events.Log = [](const std::string& line) { Log(line); };
+  Updater = std::make_unique<TUpdater>(ui, clock, std::move(events));
   InitMenu();
   BindHandlers();
   TipsInfo.OnChange = [this] { form.NotifyAll(nullptr, Control::Change::Visible); };
@@ -62,6 +72,7 @@ void TFrm_Main::FormCreate() {
   form.BringToFront(PnlHome);
   vSilentCheck = true;
   vStep = TStep::Home;
+  TUpdater::DeleteLeftoverReplacer();
   StartStage(Stage::CheckUpdate);
   UnpackPayload();  // swallows every error
   screenSaverWasOn_ = plat::ScreenSaverActive();

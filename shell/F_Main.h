@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 namespace corvane {
 
 class TThunder;
+class TUpdater;
 
 // The wizard step whose default button the auto mode counts down on.
 enum class TStep : uint8_t { Home = 0, Check = 1, Backup = 2, Download = 3 };
@@ -57,6 +59,9 @@ class TFrm_Main {
   TipsModel TipsInfo;
   std::vector<MenuItem> PopMenus;
   TVerInfo VerInfo;
+  // The update component (update/Updater.h); its events run UpdaterProgress,
+  // close the window after the hand-over and open a web page.
+  std::unique_ptr<TUpdater> Updater;
 
   // ---- run state (all start empty, 0 or false) ---------------------------
   // Written by the environment check inside its hand-overs to the UI thread;
@@ -123,6 +128,10 @@ class TFrm_Main {
   void Thrd_Install();                                         // handoff/
   bool MakeBoot(const std::string& pTitle, int32_t pTimeout);  // handoff/
   void CheckUpdate();                                          // update/
+  // The update component's progress event (UI thread).            update/
+  void UpdaterProgress(void* Sender, const std::string& FileURL, int32_t FileSize, int32_t BytesRead,
+                       int32_t ElapsedTime, int32_t EstimatedTimeLeft, uint8_t PercentsDone,
+                       uint8_t TotalPercentsDone, float TransferRate);
 
   // Taskbar progress while the hand-off hashes the images, from its worker:
   // the listener for GetFileSHA1 of a file that begins `base` bytes into the

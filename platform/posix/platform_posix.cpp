@@ -148,7 +148,7 @@ bool ForceDirectories(const std::string& path) {
 
 bool RemoveFile(const std::string& path) {
   const std::string h = Resolve(path);
-  if (!IsFileHost(h) || ReadOnlyHost(h)) return false;
+  if (!IsFileHost(h) || ReadOnlyHost(h) || sim::IsHeld(h)) return false;
   return ::unlink(h.c_str()) == 0;
 }
 
@@ -206,7 +206,7 @@ bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExist
 bool MoveFileTo(const std::string& from, const std::string& to, bool replaceExisting) {
   const std::string hf = Resolve(from), ht = Resolve(to);
   struct stat st;
-  if (::lstat(hf.c_str(), &st) != 0) return false;
+  if (::lstat(hf.c_str(), &st) != 0 || sim::IsHeld(hf) || sim::IsHeld(ht)) return false;
   if (::lstat(ht.c_str(), &st) == 0) {
     if (!replaceExisting || S_ISDIR(st.st_mode) || ReadOnlyHost(ht)) return false;
   }
@@ -241,7 +241,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 
 bool WriteWholeFile(const std::string& path, std::string_view data) {
   const std::string h = Resolve(path);
-  if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h))) return false;
+  if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h)) || sim::IsHeld(h)) return false;
   const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
   if (fd < 0) return false;
   bool ok = true;
@@ -258,7 +258,7 @@ bool WriteWholeFile(const std::string& path, std::string_view data) {
 
 bool AppendToFile(const std::string& path, std::string_view data) {
   const std::string h = Resolve(path);
-  if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h))) return false;
+  if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h)) || sim::IsHeld(h)) return false;
   const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kFileMode);
   if (fd < 0) return false;
   bool ok = true;

@@ -17,7 +17,10 @@
 //     "uiLanguage": "zh-CN",                    // display language told to programs; default "en-US"
 //     "decimalSeparator": ".",
 //     "args": ["/D"],                           // command-line arguments
-//     "guid": "0123...CDEF"                     // every new GUID; "" = creating one fails
+//     "guid": "0123...CDEF",                   // every new GUID; "" = creating one fails
+//     "programPath": "C:\\Program Files\\Corvane\\Corvaner.exe",  // the running program
+//     "trustedRoots": ["-----BEGIN CERTIFICATE-----..."]  // root certificates the machine trusts
+//                                                 // (HTTPS and code signatures), besides the host's
 //   }
 //
 // Actions that must not really happen (a restart, a firewall change) are
@@ -65,5 +68,20 @@ void RecordEvent(const std::string& line);
 void SetCopyChunkObserver(std::function<void(const std::string& from, int64_t copied)> observer);
 const std::function<void(const std::string&, int64_t)>& CopyChunkObserver();
 std::vector<std::string> Events();
+
+// Windows share modes, as far as the self-update needs them: a file that a
+// program holds open denying writes and deletion (plat::WriteAndStartProgram)
+// is refused to this process's writes, moves and deletions meanwhile.
+void HoldFile(const std::string& hostPath);
+void ReleaseFile(const std::string& hostPath);
+bool IsHeld(const std::string& hostPath);
+
+// Programs started by plat::StartProgram and plat::WriteAndStartProgram are
+// children of this process; this waits until every one started so far has
+// ended (a test waits for the replacer this way, and the native replacer
+// for the program it restarts, so that its work is done when it ends).
+void WaitForStartedPrograms();
+// Process ids of the programs started and not yet waited for, oldest first.
+std::vector<int> StartedProgramIds();
 
 }  // namespace plat::sim

@@ -17,7 +17,8 @@ optional updates lacks (after_win7.txt beside this script).
 --manifest: the manifest asks for administrator rights, binds common controls 6
 and declares per-monitor DPI awareness.
 --archives: every ZIP resource is opened and each program or library inside
-it is checked the same way (same machine, same import rule).
+it is checked the same way (same machine, same import rule); a resource that
+is a program itself (the replacer) is checked the same way too.
 Prints one line per finding; exits 1 when any check fails.
 """
 import argparse
@@ -279,6 +280,18 @@ def check(path, args):
             problems.append("%s: resource %s missing" % (path, wanted))
     if args.archives:
         for rtype, rname, blob in res:
+            if blob[:2] == b"MZ":
+                label = "%s!%s/%s" % (path, rtype, rname)
+                try:
+                    inner = Pe(blob)
+                except PeError as e:
+                    problems.append("%s: %s" % (label, e))
+                    continue
+                if inner.machine != want:
+                    problems.append("%s: machine 0x%x, expected %s" % (label, inner.machine, args.machine))
+                check_imports(inner, label, problems)
+                print("pe_check: %s: imports %s" % (label, ", ".join(sorted(inner.imports()))))
+                continue
             if blob[:4] != b"PK\3\4":
                 continue
             try:

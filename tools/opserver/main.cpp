@@ -3,7 +3,9 @@
 //
 //   opserver --root DIR [--port N] [--stat-log FILE] [--port-file FILE]
 //            [--fault RULE]... [--exit-on-stdin-eof] [--threads N]
+//            [--tls-cert PEM --tls-key PEM]
 //
+// With a certificate and key it answers HTTPS instead of HTTP.
 // RULE is "key=value,key=value" with the keys path, times, status,
 // close-after, ignore-range, stall, stall-body, throttle (see faults.h).
 // At run time, GET /_control/fault?key=value&..., /_control/clear,
@@ -32,7 +34,7 @@ void OnSignal(int) { gSignalled = true; }
 int Usage(const std::string& why) {
   std::cerr << "opserver: " << why << "\n"
             << "usage: opserver --root DIR [--port N] [--stat-log FILE] [--port-file FILE] [--fault RULE]...\n"
-            << "                [--exit-on-stdin-eof] [--threads N]\n";
+            << "                [--exit-on-stdin-eof] [--threads N] [--tls-cert PEM --tls-key PEM]\n";
   return 2;
 }
 
@@ -49,13 +51,15 @@ int main(int argc, char** argv) {
     if (a == "--exit-on-stdin-eof") {
       watchStdin = true;
     } else if (a == "--root" || a == "--port" || a == "--stat-log" || a == "--port-file" || a == "--fault" ||
-               a == "--threads") {
+               a == "--threads" || a == "--tls-cert" || a == "--tls-key") {
       if (!(v = value())) return Usage("missing value for " + a);
       if (a == "--root") options.root = v;
       else if (a == "--port") options.port = std::atoi(v);
       else if (a == "--stat-log") options.statLog = v;
       else if (a == "--port-file") portFile = v;
       else if (a == "--threads") options.threads = std::atoi(v);
+      else if (a == "--tls-cert") options.tlsCert = v;
+      else if (a == "--tls-key") options.tlsKey = v;
       else {
         opserver::FaultRule rule;
         if (auto err = opserver::ParseFaultRule(v, rule)) return Usage(*err);
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
       return Usage("unknown argument " + a);
     }
   }
+  if (options.tlsCert.empty() != options.tlsKey.empty()) return Usage("--tls-cert and --tls-key go together");
   while (options.root.size() > 1 && options.root.back() == '/') options.root.pop_back();
 
   ::signal(SIGPIPE, SIG_IGN);

@@ -71,8 +71,14 @@ void SetText(httplib::Response& res, int status, const std::string& text) {
 
 }  // namespace
 
-OperatorServer::OperatorServer(Options options)
-    : options_(std::move(options)), http_(std::make_unique<httplib::Server>()) {
+namespace {
+std::unique_ptr<httplib::Server> MakeServer(const Options& o) {
+  if (!o.tlsCert.empty()) return std::make_unique<httplib::SSLServer>(o.tlsCert.c_str(), o.tlsKey.c_str());
+  return std::make_unique<httplib::Server>();
+}
+}  // namespace
+
+OperatorServer::OperatorServer(Options options) : options_(std::move(options)), http_(MakeServer(options_)) {
   for (auto& rule : options_.faults) faults_.Add(rule);
   int threads = std::max(4, options_.threads);
   http_->new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
@@ -82,8 +88,11 @@ OperatorServer::OperatorServer(Options options)
 
 OperatorServer::~OperatorServer() = default;
 
-int OperatorServer::Bind() { return options_.port == 0 ? http_->bind_to_any_port("127.0.0.1")
-                                                       : (http_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1); }
+int OperatorServer::Bind() {
+  if (!http_->is_valid()) return -1;  // a certificate or key that does not load
+  return options_.port == 0 ? http_->bind_to_any_port("127.0.0.1")
+                             : (http_->bind_to_port("127.0.0.1", options_.port) ? options_.port : -1);
+}
 
 void OperatorServer::Run() { http_->listen_after_bind(); }
 

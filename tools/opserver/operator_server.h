@@ -25,6 +25,8 @@ struct Options {
   std::string statLog;       // file that receives the stat.php queries ("" = stdout)
   std::vector<FaultRule> faults;
   int threads = 64;          // stalled and throttled connections each hold one
+  std::string tlsCert;       // with tlsKey: HTTPS instead of HTTP (PEM files)
+  std::string tlsKey;
 };
 
 class OperatorServer {
