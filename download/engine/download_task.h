@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "download/engine/cell_sums.h"
 #include "download/engine/disk_file.h"
 #include "download/engine/http_client.h"
 #include "download/engine/range_plan.h"
@@ -70,8 +71,10 @@ class DownloadTask {
   Outcome Finish();
   void Worker(int id, const Probe& probe);
   // >0 bytes written, 0 nothing written, or a negative failure code.
-  int64_t FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf, int& failure);
-  void Checkpoint(const Probe& probe);
+  int64_t FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf,
+                       CellSums::Stream& sums, int& failure);
+  // Writes the resume record: the summed cells of what is written so far.
+  void Checkpoint();
   void Fail(uint8_t code);
   bool Backoff(int failures);
   std::string ExtraHeaders() const;
@@ -83,6 +86,7 @@ class DownloadTask {
   std::string url_;  // after redirects
   DiskFile file_;
   RangePlan plan_;
+  CellSums sums_;
   std::mutex recordMu_;
   ResumeRecord record_;
 
