@@ -38,6 +38,9 @@ function(corvane_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}"
     ENVIRONMENT "CORVANE_TEST_DATA=${CMAKE_SOURCE_DIR}/tests/data;CORVANE_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(CORVANE_WIN32)
+    corvane_wine_env(${T_NAME})
+  endif()
 endfunction()
 
 # corvane_fuzz(NAME name SOURCES ...) -- libFuzzer target, clang only.
@@ -50,4 +53,13 @@ function(corvane_fuzz)
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${F_NAME} PRIVATE corvane_core)
+endfunction()
+
+# corvane_wine_env(TEST...) -- the tests run under the Wine of this build's
+# architecture (CORVANE_WINE_ARCH, set by the toolchain file; read by
+# tests/wine/wine-env). Call it in the folder that registers the tests.
+function(corvane_wine_env)
+  foreach(t IN LISTS ARGN)
+    set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT "CORVANE_WINE_ARCH=${CORVANE_WINE_ARCH}")
+  endforeach()
 endfunction()

@@ -4,8 +4,9 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
 out="$root/build/demo"; mkdir -p "$out"
-exe=build/win32/shell/Corvaner.exe
-panel=build/win32/inspection/winpanel.exe
+arch="${CORVANE_WINE_ARCH:?set by demo.sh}"
+exe=build/$arch/shell/Corvaner.exe
+panel=build/$arch/inspection/winpanel.exe
 port=47361
 title="QuilloWin10升级助理"
 prefix="$(tests/wine/wine-prefix)"; export WINEPREFIX="$prefix"

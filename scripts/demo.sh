@@ -5,11 +5,20 @@
 # drive D: for the downloads. It presses "一键升级", lets the auto mode carry
 # the run on, and keeps a screenshot of every screen it reaches in
 # build/demo/.
+# It runs the PE32 build (the shipped program) under 32-bit Wine where this
+# machine runs 32-bit programs, and the win64 build under 64-bit Wine elsewhere.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root="$(pwd)"
+if [ -x tests/wine/wine-route ] && [ "$(tests/wine/wine-route)" = win32 ]; then
+  echo "demo: the PE32 build (win32) under 32-bit Wine"
+  export CORVANE_WINE_ARCH=win32
+else
+  echo "demo: the win64 build under 64-bit Wine (this machine runs no 32-bit programs)"
+  export CORVANE_WINE_ARCH=win64
+fi
 bash scripts/setup-debian.sh
 jobs="${CORVANE_JOBS:-2}"
 cmake --preset native >/dev/null && cmake --build --preset native -j"$jobs" --target opserver
-cmake --preset win32 >/dev/null && cmake --build --preset win32 -j"$jobs"
+cmake --preset "$CORVANE_WINE_ARCH" >/dev/null && cmake --build --preset "$CORVANE_WINE_ARCH" -j"$jobs"
 exec tests/wine/xvfb-run-here bash "$root/scripts/demo-run.sh"

@@ -1,5 +1,6 @@
 // The win32 side of the seam, run for real under Wine.
 #include <gtest/gtest.h>
+#include <set>
 #include <windows.h>
 
 #include "common/errors.h"
@@ -36,13 +37,13 @@ TEST(Win32Seam, DriveListHasTheSystemDriveInUpperCase) {
   EXPECT_EQ(GetTempDir().back(), '\\');
 }
 
-TEST(Win32Seam, PayloadResourceIsAZipWithTheEditor) {
+TEST(Win32Seam, PayloadResourceIsAZipWithTheEditorAndTheBootLoaderPair) {
   std::string_view data;
   ASSERT_TRUE(plat::FindResourceData("zip", "res", data));
   ZipReader zip(data);
-  bool editor = false;
-  for (const auto& e : zip.Entries()) editor |= e.name == "bcdedit.exe";
-  EXPECT_TRUE(editor);
+  std::set<std::string> names;
+  for (const auto& e : zip.Entries()) names.insert(e.name);
+  EXPECT_EQ(names, (std::set<std::string>{"bcdedit.exe", "qxldr", "qxldr.mbr"}));
   EXPECT_THROW(ExtractResToFile("ZIP", "NoSuchResource", GetTempDir() + "x.zip"), Exception);
 }
 

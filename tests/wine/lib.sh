@@ -1,16 +1,17 @@
 # Shell helpers shared by the scripts that drive the real program under Wine.
-# Source it; WINEPREFIX must be set.
+# Source it; it picks the Wine of CORVANE_WINE_ARCH (wine-env).
+. "$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/wine-env"
 
 # map_drive_d HOSTDIR: a fixed drive D: on the host folder.
 map_drive_d() {
   mkdir -p "$1"
   ln -sfn "$1" "$WINEPREFIX/dosdevices/d:"
-  wine reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d hd /f >/dev/null 2>&1
+  wine_cmd reg add 'HKLM\Software\Wine\Drives' /v 'd:' /t REG_SZ /d hd /f >/dev/null 2>&1
 }
 
 unmap_drive_d() {
   rm -f "$WINEPREFIX/dosdevices/d:"
-  wine reg delete 'HKLM\Software\Wine\Drives' /v 'd:' /f >/dev/null 2>&1 || true
+  wine_cmd reg delete 'HKLM\Software\Wine\Drives' /v 'd:' /f >/dev/null 2>&1 || true
 }
 
 # wait_main_window TITLE: prints the X window id of the visible main window.
