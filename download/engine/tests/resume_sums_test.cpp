@@ -185,7 +185,9 @@ TEST_F(ResumeSumsTest, CellsThatDoNotReadBackRightAreFetchedAgain) {
   EXPECT_TRUE(ReadAll(target_) == content) << "wrong content";
   const int64_t fetched = server.BytesSent() - before;
   EXPECT_GE(fetched, static_cast<int64_t>(content.size()) - claimed + 2 * kCellBytes) << "kept a damaged cell";
-  EXPECT_LT(fetched, static_cast<int64_t>(content.size()) - claimed + 8 * kCellBytes) << "dropped good cells";
+  // A connection cut short when its range is split may still bring a little.
+  EXPECT_LT(fetched, static_cast<int64_t>(content.size()) - claimed + 2 * kCellBytes + (512 << 10))
+      << "dropped good cells";
 }
 
 TEST_F(ResumeSumsTest, RecordWithoutSumsOrBeyondTheDataStartsOver) {
