@@ -61,6 +61,8 @@ Tuning Tuning::FromEnvironment() {
   t.maxFailures = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_MAX_FAILURES", t.maxFailures), 1, 100));
   t.checkpointMs =
       static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_CHECKPOINT_MS", t.checkpointMs), 50, 600000));
+  const int64_t flushMb = EnvInt("CORVANE_XLDL_FLUSH_MB", -1);
+  t.flushBytes = flushMb < 0 ? -1 : std::min<int64_t>(flushMb, int64_t{1} << 30) << 20;
   return t;
 }
 
@@ -623,10 +625,15 @@ void DownloadTask::Checkpoint() {
   if (record_.size < 0) return;
   std::vector<Span> done =
       planActive_.load() ? plan_.Done() : std::vector<Span>{Span{0, std::min(doneBytes_.load(), record_.size)}};
-  // No flush of the data: the record claims cells by their sums, and a
-  // resumed task reads them back before it keeps them. A flush here would
+  // No flush of the data is needed: the record claims cells by their sums,
+  // and a resumed task reads them back before it keeps them. A flush would
   // bind the download to the disk's speed, while the system writes the data
-  // out by itself anyway.
+  // out by itself anyway (bench/download-flush measures the cost).
+  if (tuning_.flushBytes >= 0) {
+    int64_t bytes = 0;
+    for (const Span& s : done) bytes += s.end - s.begin;
+    if (bytes - flushedAt_ >= tuning_.flushBytes && file_.Sync()) flushedAt_ = bytes;
+  }
   sums_.Claims(NormalizeSpans(std::move(done)), record_.done, record_.sums);
   WriteFileAtomically(RecordPath(params_.target), SerializeRecord(record_));
 }

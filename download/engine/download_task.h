@@ -28,6 +28,10 @@ struct Tuning {
   int retryBaseMs = 500;
   int maxFailures = 6;  // consecutive failures without progress before giving up
   int checkpointMs = 3000;
+  // Flushes the data before a record once this many more bytes are written
+  // (-1: never). Not needed for an honest record, which claims cells by
+  // their sums; a flush only keeps more of them through a power cut.
+  int64_t flushBytes = -1;
   int bufferBytes = 1 << 20;
   static Tuning FromEnvironment();
 };
@@ -102,6 +106,7 @@ class DownloadTask {
   std::atomic<int64_t> totalSize_{-1};
   std::atomic<int64_t> doneBytes_{0};
   std::atomic<bool> planActive_{false};
+  int64_t flushedAt_ = 0;  // bytes done at the last flush (controller thread)
   std::atomic<int32_t> speed_{0};
   std::atomic<int32_t> srcTotal_{0};
   std::atomic<int32_t> srcUsing_{0};
