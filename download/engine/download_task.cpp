@@ -61,6 +61,7 @@ Tuning Tuning::FromEnvironment() {
   t.maxFailures = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_MAX_FAILURES", t.maxFailures), 1, 100));
   t.checkpointMs =
       static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_CHECKPOINT_MS", t.checkpointMs), 50, 600000));
+  t.bufferBytes = static_cast<int>(std::clamp<int64_t>(EnvInt("CORVANE_XLDL_BUFFER_KB", t.bufferBytes >> 10), 16, 16384)) << 10;
   const int64_t flushMb = EnvInt("CORVANE_XLDL_FLUSH_MB", -1);
   t.flushBytes = flushMb < 0 ? -1 : std::min<int64_t>(flushMb, int64_t{1} << 30) << 20;
   return t;
@@ -628,7 +629,7 @@ void DownloadTask::Checkpoint() {
   // No flush of the data is needed: the record claims cells by their sums,
   // and a resumed task reads them back before it keeps them. A flush would
   // bind the download to the disk's speed, while the system writes the data
-  // out by itself anyway (bench/download-flush measures the cost).
+  // out by itself anyway (bench/download variants measures the cost).
   if (tuning_.flushBytes >= 0) {
     int64_t bytes = 0;
     for (const Span& s : done) bytes += s.end - s.begin;
