@@ -50,7 +50,7 @@ void TLineAssembler::Feed(const char* data, size_t n, const std::atomic<bool>& s
     }
   }
   if (!current_.empty()) {
-    const std::string text = plat::AnsiToUtf8(current_);
+    const std::string text = Decode(current_);
     PutOutputLine(text);
     Report(text, TOutputType::otBeginningOfLine);
     partialInOutput_ = true;
@@ -59,7 +59,7 @@ void TLineAssembler::Feed(const char* data, size_t n, const std::atomic<bool>& s
 
 void TLineAssembler::EndLine() {
   timer_.NewOutput();
-  const std::string text = plat::AnsiToUtf8(current_);
+  const std::string text = Decode(current_);
   lines_.push_back(text);
   PutOutputLine(text);
   partialInOutput_ = false;
@@ -70,7 +70,7 @@ void TLineAssembler::EndLine() {
 void TLineAssembler::Echo(const std::string& text) {
   std::string shown = text;
   if (partialInOutput_) {
-    shown = plat::AnsiToUtf8(current_) + text;
+    shown = Decode(current_) + text;
     PutOutputLine(shown);
     partialInOutput_ = false;
   } else if (outputLines_) {
@@ -91,6 +91,10 @@ void TLineAssembler::PutOutputLine(const std::string& text) {
     outputLines_->back() = text;
   else
     outputLines_->push_back(text);
+}
+
+std::string TLineAssembler::Decode(const std::string& bytes) const {
+  return codePage_ == TCodePage::cpConsole ? plat::ConsoleToUtf8(bytes) : plat::AnsiToUtf8(bytes);
 }
 
 void TLineAssembler::Report(const std::string& text, TOutputType type) {
@@ -115,7 +119,8 @@ constexpr int kMaxIdleWaitMs = 250;
 
 TDosThread::TDosThread(TDosCommand& owner, std::string commandLine, TStringList& lines, TStringList* outputLines,
                        TProcessTimer& timer, int32_t maxTimeAfterBeginning, int32_t maxTimeAfterLastOutput,
-                       TNewLineEvent onNewLine, TNotifyEvent onTerminated, int32_t priority, bool inputToOutput)
+                       TNewLineEvent onNewLine, TNotifyEvent onTerminated, int32_t priority, bool inputToOutput,
+                       std::string currentDirectory, TCodePage codePage)
     : owner_(owner),
       commandLine_(std::move(commandLine)),
       lines_(lines),
@@ -127,6 +132,8 @@ TDosThread::TDosThread(TDosCommand& owner, std::string commandLine, TStringList&
       onTerminated_(std::move(onTerminated)),
       priority_(priority),
       inputToOutput_(inputToOutput),
+      currentDirectory_(std::move(currentDirectory)),
+      codePage_(codePage),
       thread_([this] { Execute(); }) {}
 
 TDosThread::~TDosThread() { WaitFor(); }
@@ -151,8 +158,8 @@ void TDosThread::QueueInput(std::string entry) {
 std::string TDosThread::ErrorMessage() const { return error_ ? error_->what() : std::string(); }
 
 void TDosThread::Execute() {
-  TLineAssembler out(owner_, lines_, outputLines_, timer_, onNewLine_);
-  switch (child_.Start(commandLine_, priority_)) {
+  TLineAssembler out(owner_, lines_, outputLines_, timer_, onNewLine_, codePage_);
+  switch (child_.Start(commandLine_, priority_, currentDirectory_)) {
     case plat::ChildProcess::StartResult::PipeFailed:
       error_ = std::make_unique<TCreatePipeError>("Error creating pipe");
       break;
@@ -212,7 +219,7 @@ void TDosThread::SendInput(TLineAssembler& out) {
       entry = inputLines_.front();
     }
     const std::string text = entry.substr(1);
-    std::string bytes = plat::Utf8ToAnsi(text);
+    std::string bytes = codePage_ == TCodePage::cpConsole ? plat::Utf8ToConsole(text) : plat::Utf8ToAnsi(text);
     if (entry[0] == '_') bytes += "\r\n";
     child_.Write(bytes.data(), bytes.size());  // a failed write is ignored, as a failed read is
     if (inputToOutput_) out.Echo(text);
@@ -240,7 +247,7 @@ void TDosCommand::Execute() {
   timer_->Beginning();
   thread_ = std::make_unique<TDosThread>(*this, commandLine_, lines_, outputLines_, *timer_, maxTimeAfterBeginning_,
                                          maxTimeAfterLastOutput_, onNewLine_, onTerminated_, priority_,
-                                         inputToOutput_);
+                                         inputToOutput_, currentDirectory_, codePage_);
 }
 
 void TDosCommand::Stop() {

@@ -27,6 +27,11 @@ enum class TOutputType {
   otBeginningOfLine,  // what has arrived so far of a line whose end has not
 };
 
+// The code page the child's output is read in and its input written in: the
+// system's ANSI code page, or the code page of the child's console, which is
+// what console programs write into a pipe.
+enum class TCodePage { cpAnsi, cpConsole };
+
 class TDosCommand;
 using TStringList = std::vector<std::string>;
 // Raised on the worker thread, not handed to the UI thread.
@@ -72,12 +77,17 @@ class TProcessTimer {
 // Turns the child's output bytes into lines: LF, CR and CR LF end a line (a
 // CR LF split over two reads ends two lines), NUL is dropped, a line still
 // open after a read is reported as its beginning and completed later. Each
-// line is converted from the ANSI code page when it is reported.
+// line is converted from its code page when it is reported.
 class TLineAssembler {
  public:
   TLineAssembler(TDosCommand& owner, TStringList& lines, TStringList* outputLines, TProcessTimer& timer,
-                 const TNewLineEvent& onNewLine)
-      : owner_(owner), lines_(lines), outputLines_(outputLines), timer_(timer), onNewLine_(onNewLine) {}
+                 const TNewLineEvent& onNewLine, TCodePage codePage = TCodePage::cpAnsi)
+      : owner_(owner),
+        lines_(lines),
+        outputLines_(outputLines),
+        timer_(timer),
+        onNewLine_(onNewLine),
+        codePage_(codePage) {}
   // One read's bytes; stops early when stop becomes true.
   void Feed(const char* data, size_t n, const std::atomic<bool>& stop);
   // An input line echoed into the output (the input-to-output option).
@@ -89,12 +99,14 @@ class TLineAssembler {
   void EndLine();
   void PutOutputLine(const std::string& text);
   void Report(const std::string& text, TOutputType type);
+  std::string Decode(const std::string& bytes) const;
 
   TDosCommand& owner_;
   TStringList& lines_;
   TStringList* outputLines_;
   TProcessTimer& timer_;
   const TNewLineEvent& onNewLine_;
+  const TCodePage codePage_;
   std::string current_;          // bytes of the line being assembled
   bool partialInOutput_ = false; // the last OutputLines entry is a partial line
 };
@@ -104,7 +116,8 @@ class TDosThread {
  public:
   TDosThread(TDosCommand& owner, std::string commandLine, TStringList& lines, TStringList* outputLines,
              TProcessTimer& timer, int32_t maxTimeAfterBeginning, int32_t maxTimeAfterLastOutput,
-             TNewLineEvent onNewLine, TNotifyEvent onTerminated, int32_t priority, bool inputToOutput);
+             TNewLineEvent onNewLine, TNotifyEvent onTerminated, int32_t priority, bool inputToOutput,
+             std::string currentDirectory = "", TCodePage codePage = TCodePage::cpAnsi);
   ~TDosThread();  // waits for the worker
   void Terminate();  // asks the worker to kill the child and end
   void WaitFor();
@@ -130,6 +143,8 @@ class TDosThread {
   const TNotifyEvent onTerminated_;
   const int32_t priority_;
   const bool inputToOutput_;
+  const std::string currentDirectory_;
+  const TCodePage codePage_;
 
   std::atomic<bool> terminated_{false};
   std::mutex inputMu_;
@@ -178,6 +193,12 @@ class TDosCommand {
   void SetPriority(int32_t v) { priority_ = v; }
   void SetOnNewLine(TNewLineEvent e) { onNewLine_ = std::move(e); }
   void SetOnTerminated(TNotifyEvent e) { onTerminated_ = std::move(e); }
+  // The child's own current folder; empty (the default): the caller's.
+  const std::string& CurrentDirectory() const { return currentDirectory_; }
+  void SetCurrentDirectory(const std::string& v) { currentDirectory_ = v; }
+  // The code page of the child's output and input; the ANSI one by default.
+  TCodePage CodePage() const { return codePage_; }
+  void SetCodePage(TCodePage v) { codePage_ = v; }
 
  private:
   Clock& clock_;
@@ -192,6 +213,8 @@ class TDosCommand {
   int32_t maxTimeAfterBeginning_ = 0;
   int32_t maxTimeAfterLastOutput_ = 0;
   int32_t priority_ = plat::kNormalPriorityClass;
+  std::string currentDirectory_;
+  TCodePage codePage_ = TCodePage::cpAnsi;
 };
 
 }  // namespace corvane

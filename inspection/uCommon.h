@@ -54,8 +54,11 @@ int64_t GetDriveTotalSize(const std::string& drive);
 int64_t GetDriveFreeSize(const std::string& drive);
 // "3.20GB", "1024.00MB", "未知容量" for -1, ...
 std::string FormatByteSize(int64_t size);
-// Output of a console command, each line followed by CR LF; "#" on failure.
-std::string RunAndCapture(const std::string& commandLine);
+// Output of a console command, each line followed by CR LF, read in the code
+// page the command wrote it in (its console's); "#" when it could not run.
+// currentDir: the command's own current folder (empty: the caller's); the
+// process's current folder is never changed.
+std::string RunAndCapture(const std::string& commandLine, const std::string& currentDir = "");
 // HTTP GET into a file; the file is deleted before the request. false on failure.
 bool DownloadToFile(const std::string& url, const std::string& fileName);
 // 40 upper-case hex digits; empty text on any failure (also when the file is in use).

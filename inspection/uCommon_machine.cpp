@@ -145,10 +145,12 @@ std::string FormatByteSize(int64_t size) {
   return FormatFixed(v, 2) + "B";
 }
 
-std::string RunAndCapture(const std::string& commandLine) {
+std::string RunAndCapture(const std::string& commandLine, const std::string& currentDir) {
   try {
     TDosCommand cmd;
     cmd.SetCommandLine(commandLine);
+    cmd.SetCurrentDirectory(currentDir);
+    cmd.SetCodePage(TCodePage::cpConsole);
     cmd.Execute();
     while (cmd.IsRunning()) SystemClock().SleepMs(1);
     // A command that could not be started is a failure, not empty output.

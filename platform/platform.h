@@ -55,6 +55,15 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>& out);
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& dir);
 
+// Writes key=value into a section of a profile (INI) file the way Windows'
+// WritePrivateProfileString does: an entry with the same key (names compared
+// without regard to ASCII letter case) is replaced in place, else the entry
+// is added at the end of its section; a missing section is added at the end
+// of the file, a missing file is created (its folder must exist). Texts are
+// written in the ANSI code page. False when the file cannot be written.
+bool WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value);
+
 // The host path a Windows path stands for (posix: inside the simulated
 // machine; win32: the path itself).
 std::string HostPath(const std::string& path);
@@ -81,6 +90,11 @@ void OutputDebugText(const std::string& text);
 // The system's ANSI code page, both ways.
 std::string Utf8ToAnsi(const std::string& utf8);
 std::string AnsiToUtf8(const std::string& ansi);
+// The code page a new console starts with (the OEM code page), in which
+// console programs write their output into a pipe; both ways. posix: the
+// profile's "oemcodepage", else its "codepage".
+std::string Utf8ToConsole(const std::string& utf8);
+std::string ConsoleToUtf8(const std::string& console);
 // The user's decimal separator.
 std::string DecimalSeparator();
 // Local date and time: locale short date, a blank, locale long time; at

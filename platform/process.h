@@ -7,8 +7,12 @@
 // posix: a real child (posix_spawn). The Windows command line is split into
 // arguments by the Windows rules; the program and every argument that is a
 // drive-letter path ("C:\...") are mapped into the simulated machine, and a
-// program found in the simulated current folder is taken from there. The
-// child's working folder is the host folder of the simulated current folder.
+// program found in the child's current folder is taken from there. The
+// child's working folder is the host folder of its current folder. What a
+// Windows child would learn from its system comes in environment variables:
+// CORVANE_SIM_UILANG (the profile's "uiLanguage", default "en-US") and
+// CORVANE_SIM_CONSOLE_CP (the code page a new console writes in, as an iconv
+// name).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -34,7 +38,9 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  StartResult Start(const std::string& commandLine, int priorityClass);
+  // currentDir: the child's own current folder (a Windows path); empty: the
+  // caller's. A current folder that does not exist fails the start.
+  StartResult Start(const std::string& commandLine, int priorityClass, const std::string& currentDir = "");
 
   // kStillActive while the child runs, its exit code afterwards.
   uint32_t ExitCode();

@@ -146,6 +146,9 @@ class TFrm_Main {
   void BindHandlers();
 
   bool screenSaverWasOn_ = false;
+  // The computer has been asked to restart since the hand-off succeeded:
+  // by "立刻重启" (UI thread) or at the end of the hand-off's wait (worker).
+  std::atomic<bool> restartDone_{false};
   std::atomic<int> liveWorkers_{0};
   std::atomic<bool> runBusy_{false};
 };

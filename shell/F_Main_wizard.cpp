@@ -77,8 +77,13 @@ void TFrm_Main::btnInstallClick() {
     StartStage(Stage::Install);
   else if (caption == "重新下载")
     StartStage(Stage::Download);
-  else if (caption == "立刻重启")
-    RestartComputer();  // without waiting for the hand-off's own restart
+  else if (caption == "立刻重启") {
+    // At once, without waiting for the hand-off's own restart, which then
+    // asks for no second one. Each press asks again (another program may
+    // have refused the first).
+    restartDone_ = true;
+    RestartComputer();
+  }
   // "安装中...", "校验中...", "引导中...": busy, nothing to do.
 }
 

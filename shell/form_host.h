@@ -19,10 +19,13 @@ class FormHost {
   virtual void ShellOpen(const std::string& target) = 0;
   // Closes the main window; the program ends.
   virtual void CloseMainWindow() = 0;
-  // The main window's rectangle on the screen, frame and title bar included.
+  // The main window's rectangle, frame and title bar included: its top-left
+  // corner on the screen, its size in the layout's pixels (the window is
+  // drawn larger on a display with a higher scale).
   virtual Rect WindowRect() = 0;
-  // Opens the pop-up menu PopMenus with its top-left corner at a screen point.
-  virtual void PopupMenu(int screenX, int screenY) = 0;
+  // Opens the pop-up menu PopMenus with its top-left corner at a point given
+  // like WindowRect: the corner plus an offset in the layout's pixels.
+  virtual void PopupMenu(int x, int y) = 0;
   // Creates the about window owned by the main window, shows it modally and
   // destroys it when it closes.
   virtual void ShowAboutModal() = 0;

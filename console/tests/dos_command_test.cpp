@@ -280,6 +280,27 @@ TEST_F(RunnerTest, TextIsConvertedFromTheAnsiCodePage) {
   EXPECT_EQ(cmd.Lines(), (TStringList{"你好"}));
 }
 
+TEST_F(RunnerTest, ConsoleCodePageAndOwnCurrentFolder) {
+  // Consoles write code page 936 on this machine, its ANSI code page is UTF-8.
+  Patch({{"oemcodepage", "CP936"}});
+  MakeFile("C:\\Tools\\hello.sh", "#!/bin/sh\nprintf '\\304\\343\\272\\303\\n'\npwd\n");  // 你好 in GBK
+  MakeFile("C:\\Data\\x", "");
+  ASSERT_TRUE(plat::SetCurrentDir("C:\\Data"));
+  TDosCommand cmd;
+  cmd.SetCommandLine("hello.sh");
+  cmd.SetCurrentDirectory("C:\\Tools");
+  cmd.SetCodePage(TCodePage::cpConsole);
+  RunToEnd(cmd);
+  ASSERT_EQ(cmd.Lines().size(), 2u) << cmd.LastError();
+  EXPECT_EQ(cmd.Lines()[0], "你好");
+  EXPECT_EQ(cmd.Lines()[1], Host("C:\\Tools"));
+  EXPECT_EQ(plat::GetCurrentDir(), "C:\\Data") << "the process's own stays";
+  // A current folder that is not there fails the start, as on Windows.
+  cmd.SetCurrentDirectory("C:\\Missing");
+  RunToEnd(cmd);
+  EXPECT_NE(cmd.LastError(), "");
+}
+
 #endif
 
 }  // namespace

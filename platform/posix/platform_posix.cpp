@@ -14,6 +14,7 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/profile_text.h"
 #include "platform/posix/sim_machine.h"
 
 namespace plat::sim {
@@ -27,6 +28,10 @@ namespace {
 using sim::Resolve;
 
 const char* kAttrXattr = "user.corvane.attrs";
+
+// Windows has no execute permission: a program written to the disk (the
+// payload's editor, say) can be started, so every file is made executable.
+constexpr mode_t kFileMode = 0755;
 
 bool IsDirHost(const std::string& h) {
   struct stat st;
@@ -95,6 +100,20 @@ std::string CodePage() {
   return p.value("codepage", std::string("UTF-8"));
 }
 
+// The code page of a new console: the profile's OEM code page, which is the
+// ANSI one unless the profile says otherwise.
+std::string ConsoleCodePage() {
+  const auto p = sim::Profile();
+  return p.value("oemcodepage", p.value("codepage", std::string("UTF-8")));
+}
+
+std::string FromUtf8(const std::string& utf8, const std::string& cp) {
+  return corvane::EqualsNoCase(cp, "UTF-8") ? utf8 : Convert(utf8, "UTF-8", cp.c_str());
+}
+std::string ToUtf8(const std::string& text, const std::string& cp) {
+  return corvane::EqualsNoCase(cp, "UTF-8") ? text : Convert(text, cp.c_str(), "UTF-8");
+}
+
 }  // namespace
 
 std::string HostPath(const std::string& path) { return Resolve(path); }
@@ -140,7 +159,7 @@ bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExist
   const int in = ::open(hf.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   const std::string tmp = ht + ".cvcopy";
-  const int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
   if (out < 0) {
     ::close(in);
     return false;
@@ -214,7 +233,7 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 bool WriteWholeFile(const std::string& path, std::string_view data) {
   const std::string h = Resolve(path);
   if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h))) return false;
-  const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
   if (fd < 0) return false;
   bool ok = true;
   for (size_t done = 0; done < data.size();) {
@@ -231,7 +250,7 @@ bool WriteWholeFile(const std::string& path, std::string_view data) {
 bool AppendToFile(const std::string& path, std::string_view data) {
   const std::string h = Resolve(path);
   if (IsDirHost(h) || (IsFileHost(h) && ReadOnlyHost(h))) return false;
-  const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = ::open(h.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kFileMode);
   if (fd < 0) return false;
   bool ok = true;
   for (size_t done = 0; done < data.size();) {
@@ -277,6 +296,13 @@ bool SetCurrentDir(const std::string& dir) {
   if (d.size() == 2) d += "\\";
   sim::CurrentDirSet(d);
   return true;
+}
+
+bool WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value) {
+  std::string text;
+  if (FileExists(file) && !ReadWholeFile(file, text)) return false;
+  return WriteWholeFile(file, SetProfileEntry(text, Utf8ToAnsi(section), Utf8ToAnsi(key), Utf8ToAnsi(value)));
 }
 
 std::vector<std::string> LogicalDriveStrings() {
@@ -328,17 +354,10 @@ void OutputDebugText(const std::string& text) {
   sim::RecordEvent("debug " + text);
 }
 
-std::string Utf8ToAnsi(const std::string& utf8) {
-  const std::string cp = CodePage();
-  if (corvane::EqualsNoCase(cp, "UTF-8")) return utf8;
-  return Convert(utf8, "UTF-8", cp.c_str());
-}
-
-std::string AnsiToUtf8(const std::string& ansi) {
-  const std::string cp = CodePage();
-  if (corvane::EqualsNoCase(cp, "UTF-8")) return ansi;
-  return Convert(ansi, cp.c_str(), "UTF-8");
-}
+std::string Utf8ToAnsi(const std::string& utf8) { return FromUtf8(utf8, CodePage()); }
+std::string AnsiToUtf8(const std::string& ansi) { return ToUtf8(ansi, CodePage()); }
+std::string Utf8ToConsole(const std::string& utf8) { return FromUtf8(utf8, ConsoleCodePage()); }
+std::string ConsoleToUtf8(const std::string& console) { return ToUtf8(console, ConsoleCodePage()); }
 
 std::string DecimalSeparator() { return sim::Profile().value("decimalSeparator", std::string(".")); }
 

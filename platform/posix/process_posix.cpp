@@ -17,6 +17,7 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/posix/sim_machine.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -40,16 +41,34 @@ bool IsHostFile(const std::string& h) {
 }
 
 // The host program for the command's first piece: a drive-letter path maps
-// into the machine; a bare name found in the simulated current folder is
-// taken from there; anything else is looked up on PATH by the spawn.
-std::string ResolveProgram(const std::string& prog, bool& searchPath) {
+// into the machine; a bare name found in the child's current folder is taken
+// from there; anything else is looked up on PATH by the spawn.
+std::string ResolveProgram(const std::string& prog, const std::string& currentDir, bool& searchPath) {
   searchPath = false;
   if (IsDriveLetterPath(prog)) return HostPath(prog);
   if (prog.find('/') != std::string::npos) return prog;
-  const std::string inCurrent = HostPath(corvane::IncludeTrailingBackslash(GetCurrentDir()) + prog);
+  const std::string inCurrent = HostPath(corvane::IncludeTrailingBackslash(currentDir) + prog);
   if (IsHostFile(inCurrent)) return inCurrent;
   searchPath = true;
   return prog;
+}
+
+// The caller's environment plus what the simulated system tells its programs.
+std::vector<std::string> ChildEnvironment() {
+  const nlohmann::json p = sim::Profile();
+  const std::string console = p.value("oemcodepage", p.value("codepage", std::string("UTF-8")));
+  const std::pair<std::string, std::string> told[] = {
+      {"CORVANE_SIM_UILANG", p.value("uiLanguage", std::string("en-US"))},
+      {"CORVANE_SIM_CONSOLE_CP", console}};
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) {
+    const std::string var = *e;
+    bool replaced = false;
+    for (const auto& t : told) replaced = replaced || corvane::StartsWith(var, t.first + "=");
+    if (!replaced) env.push_back(var);
+  }
+  for (const auto& t : told) env.push_back(t.first + "=" + t.second);
+  return env;
 }
 
 int NiceFor(int priorityClass) {
@@ -113,8 +132,12 @@ void ChildProcess::Close() {
   }
 }
 
-ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, int priorityClass) {
+ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, int priorityClass,
+                                              const std::string& currentDir) {
   Impl& d = *impl_;
+  const std::string childDir = currentDir.empty() ? GetCurrentDir() : currentDir;
+  // As CreateProcess does, a current folder that is not there fails the start.
+  if (!currentDir.empty() && !DirectoryExists(currentDir)) return StartResult::ProcessFailed;
   int in[2], out[2];
   // Close-on-exec: a child started by another runner at the same moment
   // never inherits these; our own child gets them through dup2 below.
@@ -126,7 +149,7 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
   }
   std::vector<std::string> args = SplitCommandLine(commandLine);
   bool searchPath = false;
-  if (!args.empty()) args[0] = ResolveProgram(args[0], searchPath);
+  if (!args.empty()) args[0] = ResolveProgram(args[0], childDir, searchPath);
   for (size_t i = 1; i < args.size(); ++i)
     if (IsDriveLetterPath(args[i])) args[i] = HostPath(args[i]);
 
@@ -135,7 +158,11 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    const std::string cwd = HostPath(GetCurrentDir());
+    std::vector<std::string> envText = ChildEnvironment();
+    std::vector<char*> envp;
+    for (auto& e : envText) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string cwd = HostPath(childDir);
 
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -158,8 +185,8 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
     pid_t pid = -1;
     int rc = 0;
     auto spawn = [&] {
-      rc = searchPath ? ::posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), environ)
-                      : ::posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), environ);
+      rc = searchPath ? ::posix_spawnp(&pid, argv[0], &fa, &attr, argv.data(), envp.data())
+                      : ::posix_spawn(&pid, argv[0], &fa, &attr, argv.data(), envp.data());
     };
     if (const int nice = NiceFor(priorityClass)) {
       // A child takes the nice value of the thread that starts it; Linux

@@ -12,6 +12,8 @@
 //                                                 // a non-string value reads as a non-string registry value
 //     "wmi": {"Processor": [{"MaxClockSpeed": 3400, ...}, ...], ...},
 //     "codepage": "UTF-8",                      // the ANSI code page (any iconv name, e.g. "GBK")
+//     "oemcodepage": "CP936",                   // a new console's code page; default: "codepage"
+//     "uiLanguage": "zh-CN",                    // display language told to programs; default "en-US"
 //     "decimalSeparator": ".",
 //     "args": ["/D"]                            // command-line arguments
 //   }

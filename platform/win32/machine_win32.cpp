@@ -89,6 +89,25 @@ void FirewallRemoveApp(const std::string& imagePath) {
 
 int FirewallCallCount() { return firewallCalls.load(); }
 
+#ifdef CORVANE_RECORD_RESTART
+// Test and demo builds: the restart is written down instead of done, one line
+// "restart" appended to the file named by CORVANE_RESTART_RECORD, else to
+// "corvane-restart.log" in the temporary folder.
+void RestartWindows() {
+  wchar_t path[MAX_PATH * 2] = {};
+  if (!::GetEnvironmentVariableW(L"CORVANE_RESTART_RECORD", path, MAX_PATH * 2)) {
+    const DWORD n = ::GetTempPathW(MAX_PATH, path);
+    if (n == 0 || n >= MAX_PATH) return;
+    ::lstrcatW(path, L"corvane-restart.log");
+  }
+  const HANDLE f = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  ::WriteFile(f, "restart\r\n", 9, &written, nullptr);
+  ::CloseHandle(f);
+}
+#else
 void RestartWindows() {
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
@@ -113,5 +132,6 @@ void RestartWindows() {
   }
   ::CloseHandle(token);
 }
+#endif
 
 }  // namespace plat

@@ -171,6 +171,16 @@ std::string GetCurrentDir() {
 }
 bool SetCurrentDir(const std::string& dir) { return ::SetCurrentDirectoryW(Widen(dir).c_str()) != 0; }
 
+bool WriteProfileText(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value) {
+  const std::wstring f = Widen(file);
+  if (!::WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), Widen(value).c_str(), f.c_str()))
+    return false;
+  // Whatever the system keeps cached of the file goes to the disk now.
+  ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, f.c_str());
+  return true;
+}
+
 std::vector<std::string> LogicalDriveStrings() {
   std::vector<std::string> out;
   const DWORD n = ::GetLogicalDriveStringsW(0, nullptr);
@@ -250,6 +260,8 @@ void OutputDebugText(const std::string& text) { ::OutputDebugStringW(Widen(text)
 
 std::string Utf8ToAnsi(const std::string& utf8) { return CodePageConvert(utf8, CP_UTF8, CP_ACP); }
 std::string AnsiToUtf8(const std::string& ansi) { return CodePageConvert(ansi, CP_ACP, CP_UTF8); }
+std::string Utf8ToConsole(const std::string& utf8) { return CodePageConvert(utf8, CP_UTF8, CP_OEMCP); }
+std::string ConsoleToUtf8(const std::string& console) { return CodePageConvert(console, CP_OEMCP, CP_UTF8); }
 
 std::string DecimalSeparator() {
   wchar_t buf[8] = {};

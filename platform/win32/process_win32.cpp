@@ -44,7 +44,8 @@ void ChildProcess::Close() {
   CloseH(d.inWrite);
 }
 
-ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, int priorityClass) {
+ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, int priorityClass,
+                                              const std::string& currentDir) {
   Impl& d = *impl_;
   // Default security: a pipe of an elevated program gets no open-to-all DACL.
   SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -94,9 +95,11 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
 
   std::wstring cl = corvane::Widen(commandLine);
   cl.push_back(L'\0');
+  // The child's own current folder, if given; the process's stays as it is.
+  const std::wstring dir = corvane::Widen(currentDir);
   PROCESS_INFORMATION pi{};
-  const BOOL ok = ::CreateProcessW(nullptr, cl.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                                   &si.StartupInfo, &pi);
+  const BOOL ok = ::CreateProcessW(nullptr, cl.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                   dir.empty() ? nullptr : dir.c_str(), &si.StartupInfo, &pi);
   if (haveList) ::DeleteProcThreadAttributeList(attrs);
   if (!ok) {
     Close();

@@ -3,8 +3,13 @@
 strips of the skinned controls and the application icon. Each is drawn at
 four times its size and scaled down, for smooth edges.
 
-Usage: make_art.py OUTDIR        writes OUTDIR/<NAME>.png and OUTDIR/Corvaner.ico
-       make_art.py --list        prints the picture names, one a line
+Every picture is drawn at three display scales from the same shapes: 100 %
+(<NAME>.png, the size the windows are laid out in), 150 % (<NAME>_150.png)
+and 200 % (<NAME>_200.png). The window picks the one for its display, so
+nothing is enlarged from the small picture.
+
+Usage: make_art.py OUTDIR        writes the pictures and OUTDIR/Corvaner.ico
+       make_art.py --list        prints the picture file names (no .png), one a line
 """
 import math
 import os
@@ -13,6 +18,8 @@ import sys
 from PIL import Image, ImageDraw, ImageFont
 
 S = 4  # supersampling factor
+SCALES = ((100, ""), (150, "_150"), (200, "_200"))  # display scale, file-name suffix
+K = 1.0  # the display scale being drawn (1.5 = 150 %)
 
 BLUE = (0x22, 0x9E, 0xED, 255)
 BLUE_DARK = (0x00, 0x78, 0xC8, 255)
@@ -25,29 +32,38 @@ GREY = (0x9A, 0xA7, 0xB4, 255)
 BOLD_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 
 
+def scaled(v):
+    """A size in layout pixels at the scale being drawn (half pixels round up)."""
+    return int(v * K + 0.5)
+
+
 class Pic:
+    """A picture laid out in layout pixels (w x h at 100 %), drawn at the
+    scale K: every coordinate below is in layout pixels."""
+
     def __init__(self, w, h):
-        self.w, self.h = w, h
-        self.img = Image.new("RGBA", (w * S, h * S), (0, 0, 0, 0))
+        self.w, self.h = scaled(w), scaled(h)
+        self.f = S * K  # canvas pixels per layout pixel
+        self.img = Image.new("RGBA", (self.w * S, self.h * S), (0, 0, 0, 0))
         self.d = ImageDraw.Draw(self.img)
 
-    @staticmethod
-    def _p(pts):
-        return [(x * S, y * S) for x, y in pts]
+    def _p(self, pts):
+        return [(x * self.f, y * self.f) for x, y in pts]
+
+    def _box(self, box):
+        return [v * self.f for v in box]
 
     def ellipse(self, box, fill=None, outline=None, width=1):
-        x0, y0, x1, y1 = box
-        self.d.ellipse([x0 * S, y0 * S, x1 * S, y1 * S], fill=fill, outline=outline, width=int(width * S))
+        self.d.ellipse(self._box(box), fill=fill, outline=outline, width=int(width * self.f))
 
     def rect(self, box, fill=None, outline=None, width=1, radius=0):
-        x0, y0, x1, y1 = box
-        self.d.rounded_rectangle([x0 * S, y0 * S, x1 * S, y1 * S], radius=radius * S, fill=fill,
-                                 outline=outline, width=int(width * S))
+        self.d.rounded_rectangle(self._box(box), radius=radius * self.f, fill=fill, outline=outline,
+                                 width=int(width * self.f))
 
     def line(self, pts, fill, width):
         pts = self._p(pts)
-        self.d.line(pts, fill=fill, width=int(width * S), joint="curve")
-        r = width * S / 2  # round caps
+        self.d.line(pts, fill=fill, width=int(width * self.f), joint="curve")
+        r = width * self.f / 2  # round caps
         for x, y in (pts[0], pts[-1]):
             self.d.ellipse([x - r, y - r, x + r, y + r], fill=fill)
 
@@ -55,9 +71,9 @@ class Pic:
         self.d.polygon(self._p(pts), fill=fill, outline=outline)
 
     def text(self, xy, s, size, fill):
-        font = ImageFont.truetype(BOLD_FONT, int(size * S))
+        font = ImageFont.truetype(BOLD_FONT, int(size * self.f))
         x, y = xy
-        self.d.text((x * S, y * S), s, font=font, fill=fill, anchor="mm")
+        self.d.text((x * self.f, y * self.f), s, font=font, fill=fill, anchor="mm")
 
     def done(self):
         return self.img.resize((self.w, self.h), Image.LANCZOS)
@@ -79,7 +95,7 @@ def gear(p, cx, cy, r_out, r_in, teeth, fill, hole_r, hole_fill=(0, 0, 0, 0)):
         pts.append((cx + r * math.cos(a), cy + r * math.sin(a)))
     p.poly(pts, fill=fill)
     p.ellipse((cx - r_in * 0.98, cy - r_in * 0.98, cx + r_in * 0.98, cy + r_in * 0.98), fill=fill)
-    p.d.ellipse([(cx - hole_r) * S, (cy - hole_r) * S, (cx + hole_r) * S, (cy + hole_r) * S], fill=hole_fill)
+    p.d.ellipse(p._box((cx - hole_r, cy - hole_r, cx + hole_r, cy + hole_r)), fill=hole_fill)
 
 
 def windows_logo(p, x0, x1, yl0, yl1, yr0, yr1, colour, gap):
@@ -404,15 +420,21 @@ PICTURES = [PASS, UNPASS, OK, FAIL, HomeLogo, AppIcon24, CheckComputer, IconCPU,
 
 
 def main():
+    global K
     if sys.argv[1:] == ["--list"]:
-        print("\n".join(f.__name__ for f in PICTURES))
+        print("\n".join(f.__name__ + suffix for _, suffix in SCALES for f in PICTURES))
         return
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for f in PICTURES:
-        f().save(os.path.join(out, f.__name__ + ".png"), optimize=True)
+    for percent, suffix in SCALES:
+        K = percent / 100
+        for f in PICTURES:
+            f().save(os.path.join(out, f.__name__ + suffix + ".png"), optimize=True)
+    K = 1.0
     icon = app_icon(256)
-    icon.save(os.path.join(out, "Corvaner.ico"), sizes=[(16, 16), (24, 24), (32, 32), (48, 48), (256, 256)])
+    # The small icon at 100, 125, 150 and 200 %, the large one likewise.
+    icon.save(os.path.join(out, "Corvaner.ico"),
+              sizes=[(16, 16), (20, 20), (24, 24), (32, 32), (40, 40), (48, 48), (64, 64), (256, 256)])
 
 
 if __name__ == "__main__":

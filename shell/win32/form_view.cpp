@@ -6,7 +6,15 @@
 #include <set>
 
 #include "common/text.h"
+#include "shell/win32/dpi.h"
 #include "shell/win32/gdi_kit.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 namespace corvane::view {
 
@@ -42,7 +50,8 @@ void RegisterOnce(const std::wstring& name, WNDPROC proc) {
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   wc.hIcon = ::LoadIconW(wc.hInstance, L"MAINICON");
-  wc.hIconSm = static_cast<HICON>(::LoadImageW(wc.hInstance, L"MAINICON", IMAGE_ICON, 16, 16, 0));
+  const int small = ::GetSystemMetrics(SM_CXSMICON);
+  wc.hIconSm = static_cast<HICON>(::LoadImageW(wc.hInstance, L"MAINICON", IMAGE_ICON, small, small, 0));
   wc.lpszClassName = name.c_str();
   ::RegisterClassExW(&wc);
   done.insert(name);
@@ -61,17 +70,28 @@ FormView::~FormView() {
   if (sceneBmp_) ::DeleteObject(sceneBmp_);
 }
 
-HWND FormView::Create() {
-  StartGdiPlus();
-  RegisterOnce(options_.className, WndProc);
-  const int w = form_.ClientWidth() + 2 * Scene::kFrame;
-  const int h = form_.ClientHeight() + 2 * Scene::kFrame + Scene::kTitleHeight;
+RECT FormView::CentringArea() const {
   RECT area{};
   if (options_.centreOnOwner && options_.owner) {
     ::GetWindowRect(options_.owner, &area);
+  } else if (hwnd_) {
+    MONITORINFO mi{};
+    mi.cbSize = sizeof mi;
+    if (::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &mi)) area = mi.rcWork;
   } else {
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   }
+  return area;
+}
+
+HWND FormView::Create() {
+  StartGdiPlus();
+  RegisterOnce(options_.className, WndProc);
+  // The DPI of where the window will be; checked again once it exists.
+  scene_.SetDpi(options_.owner ? WindowDpi(options_.owner) : SystemDpi());
+  const SIZE size = scene_.WindowSize();
+  const int w = size.cx, h = size.cy;
+  const RECT area = CentringArea();
   const int x = area.left + (area.right - area.left - w) / 2;
   const int y = area.top + (area.bottom - area.top - h) / 2;
   DWORD style = WS_POPUP | WS_SYSMENU | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
@@ -84,6 +104,7 @@ HWND FormView::Create() {
   // The frame changed after creation: let the non-client area be measured.
   ::SetWindowPos(hwnd_, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
   CreateChildren();
+  if (const int dpi = WindowDpi(hwnd_); dpi != scene_.Dpi()) ChangeDpi(dpi, nullptr);
   if (options_.pump) ::SetTimer(hwnd_, kPumpTimer, 50, nullptr);
   return hwnd_;
 }
@@ -123,7 +144,7 @@ void FormView::CreateHints() {
                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                                ::GetModuleHandleW(nullptr), nullptr);
   if (!tooltip_) return;
-  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 400);  // hints have two lines
+  ScaleHints();
   for (auto& [c, h] : children_) {
     if (!c->Style().showHint) continue;
     TOOLINFOW ti{};
@@ -134,6 +155,37 @@ void FormView::CreateHints() {
     ti.lpszText = const_cast<wchar_t*>(L"");
     ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
   }
+}
+
+// The hints in the skin's Chinese font at the window's scale; two lines fit.
+void FormView::ScaleHints() {
+  if (!tooltip_) return;
+  ::SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(AtDpi(Font{kYaHei, 12}, Dpi()))), FALSE);
+  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, Px(400));
+}
+
+void FormView::ChangeDpi(int dpi, const RECT* suggested) {
+  scene_.SetDpi(dpi);
+  if (sceneBmp_) ::DeleteObject(sceneBmp_);
+  sceneBmp_ = nullptr;
+  dirty_ = true;
+  const SIZE size = scene_.WindowSize();
+  int x, y;
+  if (suggested) {
+    x = suggested->left;
+    y = suggested->top;
+  } else {
+    const RECT area = CentringArea();
+    x = area.left + (area.right - area.left - size.cx) / 2;
+    y = area.top + (area.bottom - area.top - size.cy) / 2;
+  }
+  rescaling_ = true;
+  ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  rescaling_ = false;
+  SyncChildren();
+  ScaleHints();
+  Invalidate(true);
+  if (onMoved) onMoved();
 }
 
 // An empty hint shows nothing.
@@ -190,7 +242,7 @@ void FormView::Invalidate(bool frame) {
 void FormView::EnsureScene() {
   if (!sceneBmp_) {
     HDC screen = ::GetDC(nullptr);
-    sceneBmp_ = ::CreateCompatibleBitmap(screen, form_.ClientWidth(), form_.ClientHeight());
+    sceneBmp_ = ::CreateCompatibleBitmap(screen, scene_.ClientWidth(), scene_.ClientHeight());
     ::ReleaseDC(nullptr, screen);
     dirty_ = true;
   }
@@ -212,8 +264,8 @@ void FormView::PaintNonClient() {
   HBITMAP bmp = ::CreateCompatibleBitmap(dc, w, h);
   HGDIOBJ old = ::SelectObject(mem, bmp);
   scene_.PaintTitleBar(mem, w, h);
-  const int top = Scene::kFrame + Scene::kTitleHeight;
-  ::ExcludeClipRect(dc, Scene::kFrame, top, w - Scene::kFrame, h - Scene::kFrame);
+  const int frame = scene_.Frame(), top = frame + scene_.TitleHeight();
+  ::ExcludeClipRect(dc, frame, top, w - frame, h - frame);
   ::BitBlt(dc, 0, 0, w, h, mem, 0, 0, SRCCOPY);
   ::SelectObject(mem, old);
   ::DeleteObject(bmp);
@@ -238,7 +290,7 @@ Control* FormView::TitleButtonAt(POINT p) const {
   for (Control* c : form_.Children("mlTitleBar")) {
     if (c->Kind() != ControlKind::TitleButton || !c->Visible()) continue;
     RECT r = scene_.Box(*c);
-    ::OffsetRect(&r, Scene::kFrame, Scene::kFrame + Scene::kTitleHeight);
+    ::OffsetRect(&r, scene_.Frame(), scene_.Frame() + scene_.TitleHeight());
     if (::PtInRect(&r, p)) return c;
   }
   return nullptr;
@@ -320,10 +372,11 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_NCCALCSIZE: {
       RECT* r = wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
-      r->left += Scene::kFrame;
-      r->right -= Scene::kFrame;
-      r->top += Scene::kFrame + Scene::kTitleHeight;
-      r->bottom -= Scene::kFrame;
+      const int frame = scene_.Frame();
+      r->left += frame;
+      r->right -= frame;
+      r->top += frame + scene_.TitleHeight();
+      r->bottom -= frame;
       return 0;
     }
     case WM_NCPAINT:
@@ -338,9 +391,9 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       POINT p{GET_X_LPARAM(lp) - wr.left, GET_Y_LPARAM(lp) - wr.top};
       if (p.x < 0 || p.y < 0 || p.x >= wr.right - wr.left || p.y >= wr.bottom - wr.top) return HTNOWHERE;
       if (TitleButtonAt(p)) return HTBORDER;  // pressed and released by us, below
-      if (p.y < Scene::kFrame + Scene::kTitleHeight) return p.y < Scene::kFrame ? HTBORDER : HTCAPTION;
-      if (p.x < Scene::kFrame || p.x >= wr.right - wr.left - Scene::kFrame || p.y >= wr.bottom - wr.top - Scene::kFrame)
-        return HTBORDER;
+      const int frame = scene_.Frame();
+      if (p.y < frame + scene_.TitleHeight()) return p.y < frame ? HTBORDER : HTCAPTION;
+      if (p.x < frame || p.x >= wr.right - wr.left - frame || p.y >= wr.bottom - wr.top - frame) return HTBORDER;
       return HTCLIENT;
     }
     case WM_NCMOUSEMOVE: {
@@ -378,7 +431,7 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_MOUSEMOVE:
       if (pressedTitle_) {
-        POINT p{GET_X_LPARAM(lp) + Scene::kFrame, GET_Y_LPARAM(lp) + Scene::kFrame + Scene::kTitleHeight};
+        POINT p{GET_X_LPARAM(lp) + scene_.Frame(), GET_Y_LPARAM(lp) + scene_.Frame() + scene_.TitleHeight()};
         const bool over = TitleButtonAt(p) == pressedTitle_;
         SetLook(*pressedTitle_, {over, over, false});
         return 0;
@@ -389,7 +442,7 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         Control* b = pressedTitle_;
         pressedTitle_ = nullptr;
         ::ReleaseCapture();
-        POINT p{GET_X_LPARAM(lp) + Scene::kFrame, GET_Y_LPARAM(lp) + Scene::kFrame + Scene::kTitleHeight};
+        POINT p{GET_X_LPARAM(lp) + scene_.Frame(), GET_Y_LPARAM(lp) + scene_.Frame() + scene_.TitleHeight()};
         SetLook(*b, {});
         hotTitle_ = nullptr;
         if (TitleButtonAt(p) == b) TitleButtonAction(*b);
@@ -410,7 +463,7 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       EnsureScene();
       HDC mem = ::CreateCompatibleDC(dc);
       HGDIOBJ old = ::SelectObject(mem, sceneBmp_);
-      ::BitBlt(dc, 0, 0, form_.ClientWidth(), form_.ClientHeight(), mem, 0, 0, SRCCOPY);
+      ::BitBlt(dc, 0, 0, scene_.ClientWidth(), scene_.ClientHeight(), mem, 0, 0, SRCCOPY);
       ::SelectObject(mem, old);
       ::DeleteDC(mem);
       ::EndPaint(hwnd_, &ps);
@@ -474,9 +527,21 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       if (onActivate) onActivate(wp);
       return r;
     }
+    case WM_GETDPISCALEDSIZE: {
+      // The window's size at the new DPI is not its size multiplied: the
+      // frame stays whole pixels.
+      const int now = scene_.Dpi();
+      scene_.SetDpi(LOWORD(wp));
+      *reinterpret_cast<SIZE*>(lp) = scene_.WindowSize();
+      scene_.SetDpi(now);
+      return TRUE;
+    }
+    case WM_DPICHANGED:
+      ChangeDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
+      return 0;
     case WM_WINDOWPOSCHANGING: {
       auto* wpos = reinterpret_cast<WINDOWPOS*>(lp);
-      if (canResize && !(wpos->flags & SWP_NOSIZE)) {
+      if (canResize && !rescaling_ && !(wpos->flags & SWP_NOSIZE)) {
         RECT wr;
         ::GetWindowRect(hwnd_, &wr);
         if ((wpos->cx != wr.right - wr.left || wpos->cy != wr.bottom - wr.top) && !canResize(wpos->cx, wpos->cy))

@@ -4,6 +4,10 @@
 // labels, progress bars), so that tab order, focus, Enter and Space and
 // screen readers work. Every window paints its rectangle of one picture of
 // the model (see Scene); the model's change notifications repaint it.
+//
+// The model is laid out at 96 DPI. The view takes the DPI of the display the
+// window is on, multiplies the window, its controls and its title bar by it,
+// and follows the window to a display of another scale (WM_DPICHANGED).
 #pragma once
 #include <windows.h>
 
@@ -54,6 +58,9 @@ class FormView {
   HWND Tooltip() const { return tooltip_; }
   // The rectangle of a control on the screen.
   RECT ScreenBox(const Control& c) const;
+  // The DPI the window is drawn at; lengths of the layout on this display.
+  int Dpi() const { return scene_.Dpi(); }
+  int Px(int v) const { return scene_.Px(v); }
 
   // Hooks into the window's life (all optional).
   std::function<bool(UINT, WPARAM)> dropsMessage;  // the WndProc rule
@@ -84,6 +91,12 @@ class FormView {
   void EnsureScene();
   void Invalidate(bool frame);
   void PaintNonClient();
+  // Draws the window at another DPI: its size and place (at the suggested
+  // rectangle's corner, else centred where it was created), the controls,
+  // the hints' font.
+  void ChangeDpi(int dpi, const RECT* suggested);
+  void ScaleHints();
+  RECT CentringArea() const;
   Control* TitleButtonAt(POINT windowPt) const;
   void TitleButtonAction(Control& b);
   void SetLook(const Control& c, ControlLook look);
@@ -101,6 +114,7 @@ class FormView {
   Control* hotTitle_ = nullptr;
   Control* pressedTitle_ = nullptr;
   bool trackingNc_ = false;
+  bool rescaling_ = false;  // resizing for a new DPI: canResize is not asked
 };
 
 }  // namespace corvane::view

@@ -12,6 +12,7 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "shell/win32/dpi.h"
 
 namespace corvane::view {
 
@@ -48,49 +49,127 @@ HFONT FontFor(const Font& f) {
   return font;
 }
 
+Font AtDpi(const Font& f, int dpi) { return Font{f.family, Px(f.px, dpi), f.bold}; }
+
 HFONT FontForText(const Font& f, const std::wstring& text) {
   if (f.family != kYaHei && HasCjk(text)) return FontFor(Font{kYaHei, f.px, f.bold});
   return FontFor(f);
 }
 
-const Picture* LoadPicture(const std::string& name) {
-  static std::map<std::string, Picture> cache;
-  if (name.empty()) return nullptr;
-  auto it = cache.find(name);
-  if (it != cache.end()) return it->second.bitmap ? &it->second : nullptr;
-  Picture& p = cache[name];
-  std::string_view data;
-  if (!plat::FindResourceData("PNG", name, data)) return nullptr;
-  IStream* stream = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(data.data()), static_cast<UINT>(data.size()));
-  if (!stream) return nullptr;
-  {
-    Gdiplus::Bitmap bmp(stream);
-    if (bmp.GetLastStatus() == Gdiplus::Ok) {
-      const int w = static_cast<int>(bmp.GetWidth()), h = static_cast<int>(bmp.GetHeight());
-      BITMAPINFO bi{};
-      bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-      bi.bmiHeader.biWidth = w;
-      bi.bmiHeader.biHeight = -h;
-      bi.bmiHeader.biPlanes = 1;
-      bi.bmiHeader.biBitCount = 32;
-      void* bits = nullptr;
-      HBITMAP dib = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-      Gdiplus::BitmapData bd{};
-      Gdiplus::Rect rect(0, 0, w, h);
-      if (dib && bmp.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
-        for (int y = 0; y < h; ++y)
-          std::memcpy(static_cast<BYTE*>(bits) + y * w * 4, static_cast<BYTE*>(bd.Scan0) + y * bd.Stride, w * 4);
-        bmp.UnlockBits(&bd);
-        p.bitmap = dib;
-        p.width = w;
-        p.height = h;
-      } else if (dib) {
-        ::DeleteObject(dib);
-      }
-    }
+namespace {
+
+// The pictures drawn at build time: display DPI and resource-name suffix.
+struct Drawn {
+  int dpi;
+  const char* suffix;
+};
+constexpr Drawn kDrawn[] = {{96, ""}, {144, "_150"}, {192, "_200"}};
+
+// A PNG resource decoded by GDI+, which reads from its stream for as long
+// as the bitmap lives.
+struct Decoded {
+  IStream* stream = nullptr;
+  std::unique_ptr<Gdiplus::Bitmap> bmp;
+  Decoded() = default;
+  Decoded(const Decoded&) = delete;
+  Decoded& operator=(const Decoded&) = delete;
+  ~Decoded() {
+    bmp.reset();
+    if (stream) stream->Release();
   }
-  stream->Release();
-  return p.bitmap ? &p : nullptr;
+  explicit operator bool() const { return bmp && bmp->GetLastStatus() == Gdiplus::Ok; }
+};
+
+std::unique_ptr<Decoded> DecodePng(const std::string& resource) {
+  std::string_view data;
+  if (!plat::FindResourceData("PNG", resource, data)) return nullptr;
+  auto d = std::make_unique<Decoded>();
+  d->stream = ::SHCreateMemStream(reinterpret_cast<const BYTE*>(data.data()), static_cast<UINT>(data.size()));
+  if (!d->stream) return nullptr;
+  d->bmp = std::make_unique<Gdiplus::Bitmap>(d->stream);
+  return *d ? std::move(d) : nullptr;
+}
+
+// Copies a decoded picture into a premultiplied DIB section.
+Picture ToPicture(Gdiplus::Bitmap& bmp) {
+  Picture p;
+  const int w = static_cast<int>(bmp.GetWidth()), h = static_cast<int>(bmp.GetHeight());
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  void* bits = nullptr;
+  HBITMAP dib = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  Gdiplus::BitmapData bd{};
+  Gdiplus::Rect rect(0, 0, w, h);
+  if (dib && bmp.LockBits(&rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &bd) == Gdiplus::Ok) {
+    for (int y = 0; y < h; ++y)
+      std::memcpy(static_cast<BYTE*>(bits) + y * w * 4, static_cast<BYTE*>(bd.Scan0) + y * bd.Stride, w * 4);
+    bmp.UnlockBits(&bd);
+    p.bitmap = dib;
+    p.width = w;
+    p.height = h;
+  } else if (dib) {
+    ::DeleteObject(dib);
+  }
+  return p;
+}
+
+// Reduces a strip cell by cell to cells x cellWidth by height, smoothly.
+std::unique_ptr<Gdiplus::Bitmap> Reduce(Gdiplus::Bitmap& src, int cells, int cellWidth, int height) {
+  auto out = std::make_unique<Gdiplus::Bitmap>(cells * cellWidth, height, PixelFormat32bppPARGB);
+  Gdiplus::Graphics g(out.get());
+  g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  g.SetCompositingMode(Gdiplus::CompositingModeSourceCopy);
+  Gdiplus::ImageAttributes edges;  // no dark fringe from outside the cell
+  edges.SetWrapMode(Gdiplus::WrapModeTileFlipXY);
+  const int srcCell = static_cast<int>(src.GetWidth()) / cells;
+  for (int i = 0; i < cells; ++i)
+    g.DrawImage(&src, Gdiplus::Rect(i * cellWidth, 0, cellWidth, height), i * srcCell, 0, srcCell,
+                static_cast<int>(src.GetHeight()), Gdiplus::UnitPixel, &edges);
+  return out;
+}
+
+Picture MakePicture(const std::string& name, int dpi, int cells) {
+  if (dpi == kLayoutDpi) {
+    auto png = DecodePng(name);
+    return png ? ToPicture(*png->bmp) : Picture{};
+  }
+  // The layout size, from the picture drawn at 100 %.
+  const Picture* base = LoadPicture(name, kLayoutDpi, 1);
+  if (!base) return {};
+  cells = std::max(cells, 1);
+  const int cellWidth = Px(base->width / cells, dpi), height = Px(base->height, dpi);
+  // The smallest drawn picture not smaller than the display needs.
+  const Drawn* pick = nullptr;
+  for (const Drawn& d : kDrawn)
+    if (d.dpi >= dpi) {
+      pick = &d;
+      break;
+    }
+  if (!pick) pick = &kDrawn[std::size(kDrawn) - 1];
+  auto png = DecodePng(name + pick->suffix);
+  if (!png) png = DecodePng(name);  // a picture drawn at 100 % only
+  if (!png) return {};
+  Gdiplus::Bitmap& bmp = *png->bmp;
+  if (static_cast<int>(bmp.GetWidth()) == cells * cellWidth && static_cast<int>(bmp.GetHeight()) == height)
+    return ToPicture(bmp);
+  auto reduced = Reduce(bmp, cells, cellWidth, height);
+  return ToPicture(*reduced);
+}
+
+}  // namespace
+
+const Picture* LoadPicture(const std::string& name, int dpi, int cells) {
+  static std::map<std::tuple<std::string, int, int>, Picture> cache;
+  if (name.empty()) return nullptr;
+  const auto key = std::make_tuple(name, dpi, dpi == kLayoutDpi ? 1 : cells);
+  auto it = cache.find(key);
+  if (it == cache.end()) it = cache.emplace(key, MakePicture(name, dpi, std::get<2>(key))).first;
+  return it->second.bitmap ? &it->second : nullptr;
 }
 
 void DrawPicture(HDC dc, const Picture& p, int x, int y, const RECT* src, int alpha) {
@@ -161,6 +240,15 @@ void Line(HDC dc, int x0, int y0, int x1, int y1, Colour c) {
   ::LineTo(dc, x1, y1);
   ::SelectObject(dc, old);
   ::DeleteObject(pen);
+}
+
+void Cross(HDC dc, const RECT& r, Colour c, float width) {
+  Gdiplus::Graphics g(dc);
+  g.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+  Gdiplus::Pen pen(GpColour(c), width);
+  const float l = r.left + 0.5f, t = r.top + 0.5f, rr = r.right - 0.5f, b = r.bottom - 0.5f;
+  g.DrawLine(&pen, l, t, rr, b);
+  g.DrawLine(&pen, rr, t, l, b);
 }
 
 void Text(HDC dc, const std::wstring& text, const Font& f, Colour c, RECT r, UINT flags) {

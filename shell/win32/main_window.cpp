@@ -4,6 +4,7 @@
 
 #include "common/text.h"
 #include "shell/startup.h"
+#include "shell/win32/dpi.h"
 #include "shell/win32/gdi_kit.h"
 #include "shell/win32/message_box.h"
 
@@ -81,13 +82,20 @@ void MainWindow::ShellOpen(const std::string& target) {
 // Posted, so that the handler that asked for it returns before the window goes.
 void MainWindow::CloseMainWindow() { ::PostMessageW(view_->Hwnd(), WM_CLOSE, 0, 0); }
 
+// The handlers place things by the layout's pixels: the window's corner is
+// where it is on the screen, its size and every offset from the corner are
+// in layout pixels, multiplied here again.
 FormHost::Rect MainWindow::WindowRect() {
   RECT r{};
   ::GetWindowRect(view_->Hwnd(), &r);
-  return Rect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+  const int dpi = view_->Dpi();
+  return Rect{r.left, r.top, Unpx(r.right - r.left, dpi), Unpx(r.bottom - r.top, dpi)};
 }
 
-void MainWindow::PopupMenu(int x, int y) {
+void MainWindow::PopupMenu(int layoutX, int layoutY) {
+  RECT r{};
+  ::GetWindowRect(view_->Hwnd(), &r);
+  const int x = r.left + view_->Px(layoutX - r.left), y = r.top + view_->Px(layoutY - r.top);
   HMENU menu = ::CreatePopupMenu();
   const auto& items = frm_->PopMenus;
   for (size_t i = 0; i < items.size(); ++i) {
@@ -103,31 +111,35 @@ void MainWindow::PopupMenu(int x, int y) {
     items[cmd - kFirstMenuId].onClick();
 }
 
+// The menu's items at the window's DPI.
 bool MainWindow::MeasureMenu(MEASUREITEMSTRUCT* mis) {
+  const FormView& v = *view_;
   if (mis->itemID == 0) {  // the separator
-    mis->itemWidth = 90;
-    mis->itemHeight = 7;
+    mis->itemWidth = v.Px(90);
+    mis->itemHeight = v.Px(7);
     return true;
   }
   const auto& item = frm_->PopMenus.at(mis->itemData);
-  const SIZE sz = MeasureText(Widen(item.caption), kMenuFont);
-  mis->itemWidth = std::max<int>(sz.cx + 36, 90);
-  mis->itemHeight = 26;
+  const SIZE sz = MeasureText(Widen(item.caption), AtDpi(kMenuFont, v.Dpi()));
+  mis->itemWidth = std::max<int>(sz.cx + v.Px(36), v.Px(90));
+  mis->itemHeight = v.Px(26);
   return true;
 }
 
 bool MainWindow::DrawMenu(DRAWITEMSTRUCT* dis) {
+  const FormView& v = *view_;
   const RECT r = dis->rcItem;
   const bool hot = (dis->itemState & ODS_SELECTED) != 0;
   FillRect(dis->hDC, r, hot ? kMenuHighlight : 0xFFFFFF);
   if (dis->itemID == 0) {
-    const int y = (r.top + r.bottom) / 2;
-    Line(dis->hDC, r.left + 8, y, r.right - 8, y, 0xDCE6EF);
+    const int hair = Hairline(v.Dpi()), y = (r.top + r.bottom - hair) / 2;
+    FillRect(dis->hDC, RECT{r.left + v.Px(8), y, r.right - v.Px(8), y + hair}, 0xDCE6EF);
     return true;
   }
   const auto& item = frm_->PopMenus.at(dis->itemData);
-  RECT t{r.left + 18, r.top, r.right - 8, r.bottom};
-  Text(dis->hDC, Widen(item.caption), kMenuFont, hot ? 0xFFFFFF : 0x333333, t, DT_SINGLELINE | DT_VCENTER);
+  RECT t{r.left + v.Px(18), r.top, r.right - v.Px(8), r.bottom};
+  Text(dis->hDC, Widen(item.caption), AtDpi(kMenuFont, v.Dpi()), hot ? 0xFFFFFF : 0x333333, t,
+       DT_SINGLELINE | DT_VCENTER);
   return true;
 }
 

@@ -34,7 +34,7 @@ class MainWindow final : public FormHost {
   void ShellOpen(const std::string& target) override;
   void CloseMainWindow() override;
   Rect WindowRect() override;
-  void PopupMenu(int screenX, int screenY) override;
+  void PopupMenu(int layoutX, int layoutY) override;
   void ShowAboutModal() override;
   void MessageBox(const std::string& caption, const std::string& text, MsgIcon icon) override;
 

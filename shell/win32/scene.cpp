@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "shell/win32/dpi.h"
 #include "shell/win32/gdi_kit.h"
 
 namespace corvane::view {
@@ -30,28 +31,41 @@ ControlLook Scene::Look(const Control& c) const {
   return it == looks.end() ? ControlLook{} : it->second;
 }
 
+int Scene::Px(int v) const { return view::Px(v, dpi_); }
+
+Font Scene::FontOf(const Font& f) const { return AtDpi(f, dpi_); }
+
+int Scene::ClientWidth() const { return Px(form_.ClientWidth()); }
+int Scene::ClientHeight() const { return Px(form_.ClientHeight()); }
+int Scene::Frame() const { return kFrame * Hairline(dpi_); }
+int Scene::TitleHeight() const { return Px(kTitleHeight); }
+SIZE Scene::WindowSize() const {
+  return SIZE{ClientWidth() + 2 * Frame(), ClientHeight() + 2 * Frame() + TitleHeight()};
+}
+
 RECT Scene::Box(const Control& c) const {
+  // Both edges are scaled from the layout, so that neighbours still meet.
   int x = c.Left(), y = c.Top();
   for (const Control* p = form_.Find(c.Style().parent); p; p = form_.Find(p->Style().parent)) {
     x += p->Left();
     y += p->Top();
   }
-  int w = c.Width(), h = c.Height();
+  RECT r{Px(x), Px(y), Px(x + c.Width()), Px(y + c.Height())};
   const ControlStyle& s = c.Style();
   if (s.kind == ControlKind::Label) {
     const std::wstring text = Widen(c.Caption());
-    const SIZE sz = MeasureText(text, s.font);
+    const SIZE sz = MeasureText(text, FontOf(s.font));
     if (s.autoSize) {
-      w = sz.cx;
-      h = sz.cy;
-    } else if (sz.cy > h) {
+      r.right = r.left + sz.cx;
+      r.bottom = r.top + sz.cy;
+    } else if (sz.cy > r.bottom - r.top) {
       // A fixed label lower than its font's line: grow it about its middle
       // so that nothing of the text is cut off.
-      y -= (sz.cy - h) / 2;
-      h = sz.cy;
+      r.top -= (sz.cy - (r.bottom - r.top)) / 2;
+      r.bottom = r.top + sz.cy;
     }
   }
-  return RECT{x, y, x + w, y + h};
+  return r;
 }
 
 bool Scene::Shown(const Control& c) const {
@@ -64,7 +78,7 @@ bool Scene::Shown(const Control& c) const {
 }
 
 void Scene::PaintClient(HDC dc) {
-  RECT all{0, 0, form_.ClientWidth(), form_.ClientHeight()};
+  RECT all{0, 0, ClientWidth(), ClientHeight()};
   FillRect(dc, all, form_.background);
   for (Control* c : Sorted(form_.Children(""))) {
     if (c->Name() == "mlTitleBar") continue;
@@ -76,9 +90,12 @@ void Scene::PaintClient(HDC dc) {
 void Scene::PaintTitleBar(HDC dc, int ww, int wh) {
   RECT frame{0, 0, ww, wh};
   HBRUSH b = ::CreateSolidBrush(Rgb(0x0086DC));
-  ::FrameRect(dc, &frame, b);
+  for (int i = 0; i < Frame(); ++i) {
+    ::FrameRect(dc, &frame, b);
+    ::InflateRect(&frame, -1, -1);
+  }
   ::DeleteObject(b);
-  if (Control* bar = form_.Find("mlTitleBar")) PaintTree(dc, *bar, kFrame, kFrame + kTitleHeight);
+  if (Control* bar = form_.Find("mlTitleBar")) PaintTree(dc, *bar, Frame(), Frame() + TitleHeight());
 }
 
 void Scene::PaintTree(HDC dc, const Control& c, int dx, int dy) {
@@ -93,7 +110,9 @@ void Scene::PaintOne(HDC dc, const Control& c, const RECT& r) {
   const ControlStyle& s = c.Style();
   const ControlLook look = Look(c);
   const std::wstring text = Widen(c.Caption());
-  const Picture* pic = LoadPicture(c.Picture());
+  const Font font = FontOf(s.font);
+  const int hair = Hairline(dpi_);
+  const Picture* pic = LoadPicture(c.Picture(), dpi_, s.kind == ControlKind::TitleButton ? 3 : 1);
   switch (s.kind) {
     case ControlKind::Panel:
     case ControlKind::Picture:
@@ -106,13 +125,13 @@ void Scene::PaintOne(HDC dc, const Control& c, const RECT& r) {
         src.bottom = src.top + ph;
         DrawPicture(dc, *pic, r.left + (r.right - r.left - pw) / 2, r.top + (r.bottom - r.top - ph) / 2, &src);
       }
-      if (s.bottomLine) Line(dc, r.left, r.bottom - 1, r.right, r.bottom - 1, kLine);
+      if (s.bottomLine) FillRect(dc, RECT{r.left, r.bottom - hair, r.right, r.bottom}, kLine);
       break;
     case ControlKind::Label: {
       UINT flags = DT_SINGLELINE | (s.vCentre ? DT_VCENTER : DT_TOP);
       flags |= s.align == HAlign::Centre ? DT_CENTER : s.align == HAlign::Right ? DT_RIGHT : DT_LEFT;
       if (!s.autoSize) flags |= DT_END_ELLIPSIS;
-      Text(dc, text, s.font, c.Enabled() ? s.textColour : 0x9AA7B4, r, flags);
+      Text(dc, text, font, c.Enabled() ? s.textColour : 0x9AA7B4, r, flags);
       break;
     }
     case ControlKind::ColourButton: {
@@ -123,37 +142,37 @@ void Scene::PaintOne(HDC dc, const Control& c, const RECT& r) {
         fill = Darker(look.hover ? s.hoverFill : s.fill);
       else if (look.hover)
         fill = s.hoverFill;
-      const int radius = s.squareFrame ? 0 : 3;
+      const int radius = s.squareFrame ? 0 : Px(3);
       FillRoundRect(dc, r, radius, fill);
-      FrameRoundRect(dc, r, radius, 0xFFFFFF, 1.0f);
+      FrameRoundRect(dc, r, radius, 0xFFFFFF, static_cast<float>(hair));
       if (look.focus) {
         RECT f = r;
-        ::InflateRect(&f, -3, -3);
-        FrameRoundRect(dc, f, radius ? 2 : 0, 0xD6ECFB, 1.0f);
+        ::InflateRect(&f, -Px(3), -Px(3));
+        FrameRoundRect(dc, f, radius ? Px(2) : 0, 0xD6ECFB, static_cast<float>(hair));
       }
       RECT t = r;
-      if (look.pressed) ::OffsetRect(&t, 0, 1);
-      Text(dc, text, s.font, s.textColour, t, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+      if (look.pressed) ::OffsetRect(&t, 0, hair);
+      Text(dc, text, font, s.textColour, t, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
       break;
     }
     case ControlKind::CheckBox: {
-      if (const Picture* box = LoadPicture("CheckBox")) {
-        const int cell = box->height;
+      if (const Picture* box = LoadPicture("CheckBox", dpi_, 4)) {
+        const int cell = box->width / 4;
         const int index = (c.Checked() ? 2 : 0) + (look.hover ? 1 : 0);
-        RECT src{index * cell, 0, index * cell + cell, cell};
-        DrawPicture(dc, *box, r.left, r.top + (r.bottom - r.top - cell) / 2, &src);
+        RECT src{index * cell, 0, index * cell + cell, box->height};
+        DrawPicture(dc, *box, r.left, r.top + (r.bottom - r.top - box->height) / 2, &src);
       }
-      RECT t{r.left + 16, r.top - 4, r.right + 40, r.bottom + 4};
-      Text(dc, text, s.font, c.Enabled() ? s.textColour : 0x9AA7B4, t, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
+      RECT t{r.left + Px(16), r.top - Px(4), r.right + Px(40), r.bottom + Px(4)};
+      Text(dc, text, font, c.Enabled() ? s.textColour : 0x9AA7B4, t, DT_SINGLELINE | DT_VCENTER | DT_LEFT);
       if (look.focus) {
-        const SIZE sz = MeasureText(text, s.font);
-        RECT f{t.left + 2, r.top - 1, t.left + sz.cx + 3, r.bottom + 1};
+        const SIZE sz = MeasureText(text, font);
+        RECT f{t.left + Px(2), r.top - hair, t.left + sz.cx + Px(3), r.bottom + hair};
         ::DrawFocusRect(dc, &f);
       }
       break;
     }
     case ControlKind::Switch:
-      if (const Picture* strip = LoadPicture(c.Checked() ? "SwitchOn" : "SwitchOff")) {
+      if (const Picture* strip = LoadPicture(c.Checked() ? "SwitchOn" : "SwitchOff", dpi_, 3)) {
         const int cell = strip->width / 3;
         const int index = look.pressed ? 2 : look.hover ? 1 : 0;
         RECT src{index * cell, 0, index * cell + cell, strip->height};
@@ -161,12 +180,12 @@ void Scene::PaintOne(HDC dc, const Control& c, const RECT& r) {
       }
       break;
     case ControlKind::ProgressBar: {
-      FillRoundRect(dc, r, 3, kTrack);
+      FillRoundRect(dc, r, Px(3), kTrack);
       const int max = std::max(c.Max(), 1);
       const int w = (r.right - r.left) * c.Position() / max;
       if (w > 0) {
         RECT done{r.left, r.top, r.left + w, r.bottom};
-        FillRoundRect(dc, done, 3, kBar);
+        FillRoundRect(dc, done, Px(3), kBar);
       }
       break;
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "shell/win32/dpi.h"
 #include "shell/win32/gdi_kit.h"
 
 namespace corvane::view {
@@ -20,9 +21,13 @@ constexpr int kPad = 10;
 constexpr int kClose = 14;    // the close button's square
 constexpr int kMaxText = 240;
 constexpr int kGap = 4;
-
-RECT CloseBox(int width) { return RECT{width - kPad - kClose + 4, kStem + 5, width - kPad + 4, kStem + 5 + kClose}; }
+constexpr int kCorner = 8;    // the body's rounded corners
+constexpr int kStemHalf = 8;  // half the pointer's base
 }  // namespace
+
+RECT TipsView::CloseBox(int width) const {
+  return RECT{width - Px(kPad + kClose - 4), Px(kStem + 5), width - Px(kPad - 4), Px(kStem + 5 + kClose)};
+}
 
 TipsView::TipsView(TipsModel& tips, FormView& owner, std::function<int64_t()> now)
     : tips_(tips), owner_(owner), now_(std::move(now)) {
@@ -41,14 +46,15 @@ TipsView::~TipsView() {
 }
 
 SIZE TipsView::Measure(const TipsModel::Balloon& b) const {
-  const SIZE t = MeasureText(Widen(b.info), kTextFont, DT_WORDBREAK, kMaxText);
-  int w = std::max<int>(t.cx, 60), h = t.cy;
+  const int dpi = owner_.Dpi();
+  const SIZE t = MeasureText(Widen(b.info), AtDpi(kTextFont, dpi), DT_WORDBREAK, Px(kMaxText));
+  int w = std::max<int>(t.cx, Px(60)), h = t.cy;
   if (!b.title.empty()) {
-    const SIZE tt = MeasureText(Widen(b.title), kTitleFont);
+    const SIZE tt = MeasureText(Widen(b.title), AtDpi(kTitleFont, dpi));
     w = std::max<int>(w, tt.cx);
-    h += tt.cy + 4;
+    h += tt.cy + Px(4);
   }
-  return SIZE{w + 2 * kPad + kClose, h + 2 * kPad + kStem};
+  return SIZE{w + Px(2 * kPad + kClose), h + Px(2 * kPad + kStem)};
 }
 
 const TipsModel::Balloon* TipsView::ModelOf(HWND h) const {
@@ -89,26 +95,28 @@ void TipsView::Sync() {
     RECT ar = anchor ? owner_.ScreenBox(*anchor) : RECT{};
     const bool panel = anchor && anchor->Kind() == ControlKind::Panel;
     const int ax = (ar.left + ar.right) / 2;
-    int ay = panel ? ar.top + 60 : ar.bottom;
+    int ay = panel ? ar.top + Px(60) : ar.bottom;
     auto found = stackBelow.find(b.anchor);
     if (found != stackBelow.end()) ay = found->second;
-    stackBelow[b.anchor] = ay + sz.cy + kGap;
+    stackBelow[b.anchor] = ay + sz.cy + Px(kGap);
     // The body stays inside the window where it can; the pointer keeps
     // pointing at the anchor.
     RECT owr;
     ::GetWindowRect(owner, &owr);
-    int left = std::min<int>(ax - kStemX, owr.right - 6 - sz.cx);
-    left = std::max<int>(left, owr.left + 6);
-    const int stemX = std::clamp<int>(ax - left, 12, sz.cx - 12);
-    if (stemX != w.stemX || sz.cx != w.width || sz.cy != w.height) {
+    int left = std::min<int>(ax - Px(kStemX), owr.right - Px(6) - sz.cx);
+    left = std::max<int>(left, owr.left + Px(6));
+    const int stemX = std::clamp<int>(ax - left, Px(12), sz.cx - Px(12));
+    if (stemX != w.stemX || sz.cx != w.width || sz.cy != w.height || owner_.Dpi() != w.dpi) {
       // The body with rounded corners and the pointer on top.
-      HRGN body = ::CreateRoundRectRgn(0, kStem, sz.cx + 1, sz.cy + 1, 8, 8);
-      POINT stem[3] = {{stemX - 8, kStem + 1}, {stemX, 0}, {stemX + 8, kStem + 1}};
-      HRGN tip = ::CreatePolygonRgn(stem, 3, WINDING);
+      const int stem = Px(kStem), half = Px(kStemHalf), corner = Px(kCorner);
+      HRGN body = ::CreateRoundRectRgn(0, stem, sz.cx + 1, sz.cy + 1, corner, corner);
+      POINT pointer[3] = {{stemX - half, stem + 1}, {stemX, 0}, {stemX + half, stem + 1}};
+      HRGN tip = ::CreatePolygonRgn(pointer, 3, WINDING);
       ::CombineRgn(body, body, tip, RGN_OR);
       ::DeleteObject(tip);
       ::SetWindowRgn(w.hwnd, body, TRUE);
       w.stemX = stemX;
+      w.dpi = owner_.Dpi();
     }
     w.width = sz.cx;
     w.height = sz.cy;
@@ -128,27 +136,31 @@ void TipsView::Paint(HWND h, const TipsModel::Balloon& b, const Balloon& w) {
   HGDIOBJ old = ::SelectObject(mem, bmp);
   FillRect(mem, RECT{0, 0, w.width, w.height}, kBack);
   // The frame along the region's outline.
+  const int dpi = owner_.Dpi(), hair = Hairline(dpi);
   HRGN rgn = ::CreateRectRgn(0, 0, 0, 0);
   if (::GetWindowRgn(h, rgn) != ERROR) {
     HBRUSH frame = ::CreateSolidBrush(Rgb(kFrame));
-    ::FrameRgn(mem, rgn, frame, 1, 1);
+    ::FrameRgn(mem, rgn, frame, hair, hair);
     ::DeleteObject(frame);
   }
   ::DeleteObject(rgn);
-  int y = kStem + kPad;
+  const int pad = Px(kPad);
+  int y = Px(kStem) + pad;
   if (!b.title.empty()) {
     const std::wstring t = Widen(b.title);
-    const SIZE tt = MeasureText(t, kTitleFont);
-    Text(mem, t, kTitleFont, kTitle, RECT{kPad, y, w.width - kPad - kClose, y + tt.cy}, DT_SINGLELINE);
-    y += tt.cy + 4;
+    const Font font = AtDpi(kTitleFont, dpi);
+    const SIZE tt = MeasureText(t, font);
+    Text(mem, t, font, kTitle, RECT{pad, y, w.width - pad - Px(kClose), y + tt.cy}, DT_SINGLELINE);
+    y += tt.cy + Px(4);
   }
-  Text(mem, Widen(b.info), kTextFont, kText, RECT{kPad, y, kPad + kMaxText, w.height - kPad}, DT_WORDBREAK);
+  Text(mem, Widen(b.info), AtDpi(kTextFont, dpi), kText, RECT{pad, y, pad + Px(kMaxText), w.height - pad},
+       DT_WORDBREAK);
   // The close button: a small cross, red while the mouse is over it.
   const RECT cb = CloseBox(w.width);
-  if (w.closeHot) FillRoundRect(mem, cb, 2, 0xF6D36A);
+  if (w.closeHot) FillRoundRect(mem, cb, Px(2), 0xF6D36A);
   const Colour x = w.closeHot ? kTitle : 0xC08A00;
-  Line(mem, cb.left + 4, cb.top + 4, cb.right - 4, cb.bottom - 4, x);
-  Line(mem, cb.right - 5, cb.top + 4, cb.left + 3, cb.bottom - 4, x);
+  const int in = Px(4);
+  Cross(mem, RECT{cb.left + in, cb.top + in, cb.right - in, cb.bottom - in}, x, static_cast<float>(hair));
   ::BitBlt(dc, 0, 0, w.width, w.height, mem, 0, 0, SRCCOPY);
   ::SelectObject(mem, old);
   ::DeleteObject(bmp);
@@ -176,7 +188,7 @@ LRESULT CALLBACK TipsView::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return MA_NOACTIVATE;
     case WM_MOUSEMOVE:
       if (w) {
-        const RECT cb = CloseBox(w->width);
+        const RECT cb = self->CloseBox(w->width);
         const bool hot = ::PtInRect(&cb, POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}) != FALSE;
         if (hot != w->closeHot) {
           w->closeHot = hot;
@@ -194,7 +206,7 @@ LRESULT CALLBACK TipsView::Proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     case WM_LBUTTONUP:
       if (w && b) {
-        const RECT cb = CloseBox(w->width);
+        const RECT cb = self->CloseBox(w->width);
         if (::PtInRect(&cb, POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)})) self->tips_.Close(b->id);
       }
       return 0;

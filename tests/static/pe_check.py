@@ -8,6 +8,8 @@ Always checked: the import table (and the delay-load table) names only DLLs
 that every supported Windows has in its system folder, so the program starts
 on a bare system and no library of the toolchain (zlib1.dll, libstdc++-6.dll,
 libgcc_s_*.dll, libwinpthread-1.dll) is needed beside it.
+--manifest: the manifest asks for administrator rights, binds common controls 6
+and declares per-monitor DPI awareness.
 --archives: every ZIP resource is opened and each program or library inside
 it is checked the same way (same machine, same import rule).
 Prints one line per finding; exits 1 when any check fails.
@@ -190,6 +192,9 @@ def check(path, args):
             problems.append("%s: the manifest does not ask for administrator rights" % path)
         if "Microsoft.Windows.Common-Controls" not in text or 'version="6.0.0.0"' not in text:
             problems.append("%s: the manifest does not bind common controls 6" % path)
+        # Sharp at every display scale: per-monitor aware, system aware before Windows 8.1.
+        if ">true/pm</dpiAware>" not in text or "PerMonitorV2" not in text:
+            problems.append("%s: the manifest does not declare per-monitor DPI awareness" % path)
     if args.version:
         versions = [file_version(d) for t, _, d in res if t == RT_VERSION]
         if args.version not in versions:

@@ -1,7 +1,7 @@
 // bcdedit.exe stand-in for the simulated machine and for runs under Wine,
 // which have no boot configuration editor of their own. It keeps a boot store
-// in a JSON file and answers the editor's commands with its usual English
-// texts; see README.md beside this file.
+// in a JSON file and answers the editor's commands with its usual texts, in
+// English or, on a Chinese system, in Chinese; see README.md beside this file.
 //
 // Store file: "/store <file>" if given, else the environment variable
 // CORVANE_BCD_STORE, else "bcdstore.json" beside this program. A missing
@@ -21,6 +21,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <iconv.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -51,15 +53,19 @@ fs::path ProgramFolder() {
   ::GetModuleFileNameW(nullptr, buf, MAX_PATH * 2);
   return fs::path(buf).parent_path();
 }
-// Console programs write in the system's ANSI code page, like the editor's
-// output that the program captures.
+// Into a pipe the editor writes in its console's output code page (a new
+// console starts with the OEM code page).
 void Print(const std::string& text) {
+  UINT cp = ::GetConsoleOutputCP();
+  if (cp == 0) cp = CP_OEMCP;
   const std::wstring w = Wide(text);
-  const int n = ::WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  const int n = ::WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
   std::string a(n, '\0');
-  if (n > 0) ::WideCharToMultiByte(CP_ACP, 0, w.c_str(), static_cast<int>(w.size()), a.data(), n, nullptr, nullptr);
+  if (n > 0) ::WideCharToMultiByte(cp, 0, w.c_str(), static_cast<int>(w.size()), a.data(), n, nullptr, nullptr);
   std::fwrite(a.data(), 1, a.size(), stdout);
 }
+// The editor speaks the user's display language.
+bool ChineseSystem() { return PRIMARYLANGID(::GetUserDefaultUILanguage()) == LANG_CHINESE; }
 const char* const kNewLine = "\r\n";
 #define CORVANE_ENV(name) EnvText(L##name)
 #else
@@ -73,14 +79,38 @@ fs::path ProgramFolder() {
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
   return ec ? fs::current_path() : self.parent_path();
 }
-void Print(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+// The simulated machine tells its programs the code page of their console
+// and the display language (platform/process.h).
+void Print(const std::string& text) {
+  const std::string cp = EnvText("CORVANE_SIM_CONSOLE_CP");
+  std::string out = text;
+  if (!cp.empty() && cp != "UTF-8" && cp != "utf-8") {
+    if (iconv_t cd = ::iconv_open(cp.c_str(), "UTF-8"); cd != reinterpret_cast<iconv_t>(-1)) {
+      out.assign(text.size() * 2 + 8, '\0');
+      char* src = const_cast<char*>(text.data());
+      size_t srcLeft = text.size();
+      char* dst = out.data();
+      size_t dstLeft = out.size();
+      ::iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+      out.resize(out.size() - dstLeft);
+      ::iconv_close(cd);
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+bool ChineseSystem() {
+  const std::string lang = EnvText("CORVANE_SIM_UILANG");
+  return lang.size() >= 2 && std::tolower(static_cast<unsigned char>(lang[0])) == 'z' &&
+         std::tolower(static_cast<unsigned char>(lang[1])) == 'h';
+}
 const char* const kNewLine = "\n";
 #define CORVANE_ENV(name) EnvText(name)
 #endif
 
 void PrintLines(const std::vector<std::string>& lines) {
+  const bool chinese = ChineseSystem();
   std::string all;
-  for (const auto& l : lines) all += l + kNewLine;
+  for (const auto& l : lines) all += (chinese ? bcdstandin::ChineseText(l) : l) + kNewLine;
   Print(all);
   std::fflush(stdout);
 }
@@ -166,7 +196,7 @@ int main(int argc, char** argv) {
   }
 
   if (!args.empty() && args[0] == "/standin-dump") {
-    PrintLines({store.dump(2)});
+    Print(store.dump(2) + kNewLine);
     return 0;
   }
 

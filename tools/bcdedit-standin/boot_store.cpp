@@ -463,3 +463,38 @@ Outcome RunCommand(Json& store, const std::vector<std::string>& argsIn) {
 }
 
 }  // namespace bcdstandin
+
+namespace bcdstandin {
+
+std::string ChineseText(const std::string& line) {
+  static const std::pair<const char*, const char*> kTexts[] = {
+      {"The operation completed successfully.", "操作成功完成。"},
+      {"The parameter is incorrect.", "参数错误。"},
+      {"The system cannot find the file specified.", "系统找不到指定的文件。"},
+      {"Run \"bcdedit /?\" for command line assistance.", "运行 \"bcdedit /?\" 获得命令行帮助。"},
+      {"The boot configuration data store could not be opened.", "无法打开启动配置数据存储。"},
+      {"The command specified is not valid.", "指定的命令无效。"},
+      {"The specified entry identifier is not valid.", "指定的项标识符无效。"},
+      {"An error occurred while attempting to reference the specified entry.", "尝试引用指定项时出错。"},
+      {"The integer data is not valid as specified.", "指定的整数数据无效。"},
+      {"An error has occurred setting the element data.", "设置元素数据时出错。"},
+      {"There are no matching objects or the store is empty.", "没有匹配的对象或存储为空。"},
+      {"An error occurred while attempting to create the specified entry.", "尝试创建指定项时出错。"},
+      {"Cannot create a file when that file already exists.", "当文件已存在时，无法创建该文件。"},
+      {"An error occurred while attempting to delete the specified entry.", "尝试删除指定项时出错。"},
+      {"The specified entry is a well-known entry; use /f to delete it.", "指定项是已知项，请使用 /f 删除它。"},
+      {"An error occurred while attempting to delete the element data.", "尝试删除元素数据时出错。"},
+      {"Element not found.", "找不到元素。"},
+      {"A description for the new entry must be specified.", "必须为新项指定说明。"},
+  };
+  for (const auto& [en, zh] : kTexts)
+    if (line == en) return zh;
+  // "The entry {guid} was successfully created."
+  const std::string head = "The entry ", tail = " was successfully created.";
+  if (line.size() > head.size() + tail.size() && line.compare(0, head.size(), head) == 0 &&
+      line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
+    return "已将项 " + line.substr(head.size(), line.size() - head.size() - tail.size()) + " 成功创建。";
+  return line;
+}
+
+}  // namespace bcdstandin

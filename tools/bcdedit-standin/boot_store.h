@@ -46,6 +46,10 @@ struct Outcome {
 // /store) against the store. The store is changed only when ok is true.
 Outcome RunCommand(Json& store, const std::vector<std::string>& args);
 
+// The Chinese editor's wording of one of the editor's message lines (the
+// line itself when it is none of them, such as the lines of /enum).
+std::string ChineseText(const std::string& englishLine);
+
 // Lower-cased "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" when text is one, in
 // any letter case; nothing otherwise.
 std::optional<std::string> CanonicalGuid(const std::string& text);
