@@ -15,7 +15,10 @@ bool LogEnabled() {
 }
 
 void Log(const std::string& pLog) {
-  if (!LogEnabled()) return;
+  if (LogEnabled()) LogLine(pLog);
+}
+
+void LogLine(const std::string& pLog) {
   try {
     plat::OutputDebugText(kDebugPrefix + pLog);
   } catch (...) {

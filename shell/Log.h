@@ -11,5 +11,8 @@ inline constexpr const char* kDebugPrefix = "[Corvane]";
 
 bool LogEnabled();
 void Log(const std::string& pLog);
+// The same line whether or not the switch is on: for what a user who gets no
+// window must be able to read afterwards.
+void LogLine(const std::string& pLog);
 
 }  // namespace corvane

@@ -3,12 +3,18 @@
 #include <windows.h>
 
 #include "common/text.h"
+#include "handoff/boot_undo.h"
+#include "platform/platform.h"
 #include "shell/startup.h"
 #include "shell/win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show) {
   // An elevated program must not load DLLs planted beside it.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+
+  // The way back from the boot entry: no window, and neither held back by
+  // a running copy nor bothering it.
+  if (corvane::UndoBootRequested(plat::CommandLineArgs())) return corvane::UndoBoot();
 
   using corvane::Widen;
   // The mutex stays open until the process ends; Windows releases it.

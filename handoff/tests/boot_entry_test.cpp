@@ -117,8 +117,9 @@ TEST_F(BootEntry, OnlyLowerCaseSuccessOrChineseSuccessPasses) {
 
   ScriptedEditor("echo 'The operation completed. Success'");
   EXPECT_FALSE(MakeBoot());
-  // The first tested command failed: nothing after it ran.
-  EXPECT_EQ(EditorCalls(), std::string("/delete ") + "{8EF5A46A-844E-42C0-82E7-9AED7BA9A7A1}\n" +
+  // The first tested command failed: nothing after it ran. Before the
+  // first change, the boot manager was read for the record.
+  EXPECT_EQ(EditorCalls(), std::string("/enum {bootmgr} /v\n") + "/delete {8EF5A46A-844E-42C0-82E7-9AED7BA9A7A1}\n" +
                                "/create {8EF5A46A-844E-42C0-82E7-9AED7BA9A7A1} /d " + kTitle +
                                " /application bootsector\n");
 }

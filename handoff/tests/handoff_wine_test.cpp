@@ -18,6 +18,8 @@
 #include "download/RunConfig.h"
 #include "download/ServerUrl.h"
 #include "handoff/boot_entry.h"
+#include "handoff/boot_record.h"
+#include "platform/admin_folder.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
 #include "shell/F_Main.h"
@@ -59,6 +61,8 @@ class HandoffOnWine : public ::testing::Test {
     ASSERT_TRUE(UnpackPayload());
     for (const char* name : {"qxldr", "qxldr.mbr"})
       if (!plat::FileExists(Work(name))) plat::WriteWholeFile(Work(name), std::string("loader file ") + name);
+    // The prefix outlives a run: no record of an earlier one counts.
+    ForgetBootRecord();
     temp_ = test::MakeTempDir("handoff");
     store_ = temp_ + "\\BCD.json";
     restartRecord_ = temp_ + "\\restart.log";
@@ -74,6 +78,7 @@ class HandoffOnWine : public ::testing::Test {
     }
     if (madeBootmgr_) plat::RemoveFile(sys_ + "\\bootmgr");
     plat::RemoveTree(sys_ + "\\Win10Data");
+    ForgetBootRecord();
     if (!hadWorkFolder_) RemoveWorkFolder();
     std::error_code ec;
     if (!temp_.empty()) fs::remove_all(fs::path(Widen(temp_)), ec);
@@ -228,6 +233,107 @@ TEST_F(InstallOnWine, WrongBootImageAsksForANewDownload) {
   EXPECT_FALSE(plat::FileExists(bootImage_));
   EXPECT_FALSE(plat::FileExists(sys_ + "\\Win10Data\\Config.ini"));
   EXPECT_EQ(Restarts(), 0);
+}
+
+
+// What MakeBoot found, for a failure that a loaded machine shows now and then.
+std::string MakeBootState() {
+  std::ostringstream out;
+  out << "work folder " << (plat::DirectoryExists(WorkFolder()) ? "present" : "missing") << "; record folder "
+      << (plat::DirectoryExists(BootRecordFolder()) ? "present" : "missing")
+      << (plat::IsAdminOnlyDir(BootRecordFolder()) ? ", admin-only" : ", not admin-only") << "; record "
+      << (LoadBootRecord() ? "kept" : "none") << "; the editor says:\n"
+      << RunAndCapture("\"" + WorkFolder() + "\\bcdedit.exe\" /enum {bootmgr} /v", WorkFolder());
+  return out.str();
+}
+
+// "Corvaner.exe /undoboot" as its own process after an attempt of this one:
+// the program built beside this test, started while another copy holds the
+// single-instance mutex.
+class UndoOnWine : public HandoffOnWine {
+ protected:
+  void SetUp() override {
+    HandoffOnWine::SetUp();
+    if (IsSkipped()) return;
+    frm_.vDataDriver = sys_;  // Wine's machine has the one drive
+  }
+  void Make() {
+    ASSERT_TRUE(frm_.MakeBoot(kTitle, 10)) << MakeBootState();
+    ASSERT_TRUE(plat::ForceDirectories(sys_ + "\\Win10Data"));
+    ASSERT_TRUE(plat::WriteProfileText(sys_ + "\\Win10Data\\Config.ini", "Config", "Platform", "X64"));
+  }
+  // The exit code of Corvaner.exe /undoboot; -1 when it did not end in time.
+  int RunUndo() {
+    std::string exe = std::string("Z:") + CORVANER_EXE;
+    for (auto& c : exe)
+      if (c == '/') c = '\\';
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, L"QL_CORVANE");
+    std::wstring cmd = L"\"" + Widen(exe) + L"\" /undoboot";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    int code = -1;
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      DWORD exit = 0;
+      if (::WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0 && ::GetExitCodeProcess(pi.hProcess, &exit))
+        code = static_cast<int>(exit);
+      ::CloseHandle(pi.hThread);
+      ::CloseHandle(pi.hProcess);
+    } else {
+      ADD_FAILURE() << "cannot start " << exe;
+    }
+    if (mutex) ::CloseHandle(mutex);
+    return code;
+  }
+};
+
+TEST_F(UndoOnWine, BootStoreComesBackWhole) {
+  RunAndCapture("\"" + Work("bcdedit.exe") + "\" /enum", WorkFolder());  // the stand-in's fresh store
+  const nlohmann::json store = Store();
+  Make();
+  Make();
+  ASSERT_TRUE(Store()["entries"].contains(kId));
+  EXPECT_TRUE(plat::IsAdminOnlyDir(BootRecordFolder()));
+  EXPECT_EQ(LoadBootRecord()->previousDefault, "{5f1c2a8e-3b7d-4c61-9a0e-2d4b6f8c1e37}");
+
+  EXPECT_EQ(RunUndo(), 0);
+  EXPECT_EQ(Store(), store);
+  for (const char* name : {"\\qxldr", "\\qxldr.mbr", "\\Win10Data\\Config.ini"})
+    EXPECT_FALSE(plat::FileExists(sys_ + name)) << name;
+  EXPECT_FALSE(plat::DirectoryExists(BootRecordFolder()));
+  // Nothing left to undo: nothing changes, and the answer is still 0.
+  const std::string bytes = Read(store_);
+  EXPECT_EQ(RunUndo(), 0);
+  EXPECT_EQ(Read(store_), bytes);
+}
+
+TEST_F(UndoOnWine, BootIniComesBackByteForByteWithItsAttributes) {
+  const std::string original = "[boot loader]\r\ntimeout=30\r\n[operating systems]\r\nC:\\WINDOWS=\"XP\"\r\n";
+  ASSERT_TRUE(plat::WriteWholeFile(sys_ + "\\Boot.ini", original));
+  const uint32_t rhs = plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem;
+  plat::SetAttributes(sys_ + "\\Boot.ini", rhs);
+  const uint32_t attrs = plat::FileAttributes(sys_ + "\\Boot.ini");
+  Make();
+  Make();
+  ASSERT_NE(Read(sys_ + "\\Boot.ini"), original);
+  EXPECT_EQ(RunUndo(), 0);
+  EXPECT_EQ(Read(sys_ + "\\Boot.ini"), original);
+  EXPECT_EQ(plat::FileAttributes(sys_ + "\\Boot.ini"), attrs);
+  EXPECT_FALSE(plat::FileExists(sys_ + "\\Boot.ini.bak")) << "it was ours";
+  EXPECT_FALSE(plat::FileExists(store_)) << "the editor did not run";
+}
+
+TEST_F(UndoOnWine, FailedStepGivesANonZeroExitAndTheRestIsUndone) {
+  RunAndCapture("\"" + Work("bcdedit.exe") + "\" /enum", WorkFolder());
+  Make();
+  nlohmann::json changed = Store();
+  changed["entries"].erase("{5f1c2a8e-3b7d-4c61-9a0e-2d4b6f8c1e37}");
+  ASSERT_TRUE(plat::WriteWholeFile(store_, changed.dump(2)));
+  EXPECT_NE(RunUndo(), 0);
+  EXPECT_FALSE(Store()["entries"].contains(kId));
+  EXPECT_FALSE(plat::FileExists(sys_ + "\\qxldr.mbr"));
+  EXPECT_FALSE(plat::FileExists(sys_ + "\\Win10Data\\Config.ini"));
+  EXPECT_TRUE(LoadBootRecord().has_value()) << "kept for the next try";
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 //     "drives": {"C": 3, "D": 3, "E": 5},       // letter -> drive type
 //     "shellFolders": {"AppData": "C:\\...", "Desktop": ..., "Personal": ..., "Favorites": ...},
 //                                                 // a non-string value reads as a non-string registry value
+//     "commonAppData": "C:\\ProgramData",        // the machine-wide application-data folder (the default)
 //     "wmi": {"Processor": [{"MaxClockSpeed": 3400, ...}, ...], ...},
 //     "codepage": "UTF-8",                      // the ANSI code page (any iconv name, e.g. "GBK")
 //     "oemcodepage": "CP936",                   // a new console's code page; default: "codepage"

@@ -34,6 +34,7 @@ cleanup() {
   [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
   unmap_drive_d
   rm -f "$drive_c/qxldr" "$drive_c/qxldr.mbr" "$drive_c/Boot/Win8PE.iso"
+  rm -rf "$drive_c/ProgramData/Corvane"  # the boot entry's record, for /undoboot
   [ -n "$made_bootmgr" ] && rm -f "$drive_c/bootmgr"
   rm -rf "$work"
 }
