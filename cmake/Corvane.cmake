@@ -55,6 +55,30 @@ function(corvane_fuzz)
   target_link_libraries(${F_NAME} PRIVATE corvane_core)
 endfunction()
 
+# corvane_delay_imports(OUT lib...) -- delay-import libraries for the named
+# system DLLs (win32 only): their functions are bound on first call, through
+# the hook that loads each DLL from the system folder (platform/win32/
+# startup_defence.cpp), never at start-up from the program's own folder.
+function(corvane_delay_imports OUT)
+  set(libs)
+  foreach(lib IN LISTS ARGN)
+    find_library(CORVANE_IMPLIB_${lib} NAMES ${lib} REQUIRED)
+    set(out ${CMAKE_BINARY_DIR}/delayimp/lib${lib}_delay.a)
+    add_custom_command(OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/delayimp
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/delaylib.py ${CMAKE_NM} ${CMAKE_DLLTOOL}
+              ${CORVANE_IMPLIB_${lib}} ${lib}.dll ${out}
+      DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delaylib.py
+      COMMENT "Delay-import library for ${lib}.dll")
+    add_custom_target(delayimp_${lib} DEPENDS ${out})
+    add_library(delay_${lib} STATIC IMPORTED GLOBAL)
+    set_target_properties(delay_${lib} PROPERTIES IMPORTED_LOCATION ${out})
+    add_dependencies(delay_${lib} delayimp_${lib})
+    list(APPEND libs delay_${lib})
+  endforeach()
+  set(${OUT} ${libs} PARENT_SCOPE)
+endfunction()
+
 # corvane_wine_env(TEST...) -- the tests run under the Wine of this build's
 # architecture (CORVANE_WINE_ARCH, set by the toolchain file; read by
 # tests/wine/wine-env). Call it in the folder that registers the tests.

@@ -1,5 +1,7 @@
 #include "common/zip.h"
 
+#include "platform/held.h"
+
 #include <zlib.h>
 
 #include <cstring>
@@ -148,7 +150,28 @@ std::string SafeRelativePath(const std::string& entryName) {
   return out;
 }
 
-void ExtractZipData(std::string_view archive, const std::string& destDir) {
+namespace {
+
+// Creates root\rel folder by folder; with holds, each new one is held
+// (one that was there already, or a link, fails).
+void MakeFolders(const std::string& root, const std::string& rel, plat::Holds* holds) {
+  if (!holds) {
+    if (!plat::ForceDirectories(root + rel)) Fail("cannot create folder " + root + rel);
+    return;
+  }
+  std::string path = ExcludeTrailingBackslash(root);
+  size_t start = 0;
+  while (start <= rel.size()) {
+    const size_t end = std::min(rel.find('\\', start), rel.size());
+    path += "\\" + rel.substr(start, end - start);
+    if (!plat::DirectoryExists(path) || !holds->HoldFolder(path)) {
+      if (!plat::CreateDir(path) || !holds->HoldFolder(path)) Fail("cannot create folder " + path);
+    }
+    start = end + 1;
+  }
+}
+
+void Extract(std::string_view archive, const std::string& destDir, plat::Holds* holds) {
   ZipReader zip(archive);
   // Check every name before writing anything.
   std::vector<std::string> rel;
@@ -160,14 +183,29 @@ void ExtractZipData(std::string_view archive, const std::string& destDir) {
     const ZipEntry& e = zip.Entries()[i];
     const std::string target = root + rel[i];
     if (e.isDirectory) {
-      if (!plat::ForceDirectories(target)) Fail("cannot create folder " + target);
+      MakeFolders(root, rel[i], holds);
       continue;
     }
-    const std::string folder = ExtractFilePath(target);
-    if (!plat::ForceDirectories(folder)) Fail("cannot create folder " + folder);
+    const size_t cut = rel[i].rfind('\\');
+    if (cut != std::string::npos) MakeFolders(root, rel[i].substr(0, cut), holds);
     const std::string bytes = zip.Read(e);
-    if (!plat::WriteWholeFile(target, bytes)) Fail("cannot write " + target);
+    if (!holds) {
+      if (!plat::WriteWholeFile(target, bytes)) Fail("cannot write " + target);
+      continue;
+    }
+    // Into a folder of our own every file is new: a name taken meanwhile
+    // (a link that would carry the writing elsewhere) is refused.
+    if (!plat::WriteNewFile(target, bytes)) Fail("cannot write " + target);
+    if (!holds->HoldFile(target, bytes)) Fail("changed before it could be held: " + target);
   }
+}
+
+}  // namespace
+
+void ExtractZipData(std::string_view archive, const std::string& destDir) { Extract(archive, destDir, nullptr); }
+
+void ExtractZipDataHeld(std::string_view archive, const std::string& destDir, plat::Holds& holds) {
+  Extract(archive, destDir, &holds);
 }
 
 void ExtractZipFile(const std::string& zipPath, const std::string& destDir) {

@@ -6,6 +6,10 @@
 #include <string_view>
 #include <vector>
 
+namespace plat {
+class Holds;
+}
+
 namespace corvane {
 
 struct ZipEntry {
@@ -41,5 +45,9 @@ std::string SafeRelativePath(const std::string& entryName);
 // Raises Exception on any failure.
 void ExtractZipFile(const std::string& zipPath, const std::string& destDir);
 void ExtractZipData(std::string_view archive, const std::string& destDir);
+// The same into a folder that `holds` holds already: every folder and file
+// made is held in turn, each file once its content is read back equal to
+// the archive's (so that nothing written can be swapped before it is used).
+void ExtractZipDataHeld(std::string_view archive, const std::string& destDir, plat::Holds& holds);
 
 }  // namespace corvane

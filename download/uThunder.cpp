@@ -78,22 +78,30 @@ TThunder::TThunder(const std::string& pUrl, const std::string& pSavePath, const 
   std::memset(DTP.get(), 0, sizeof(TDownTaskParam));
   shared_->clock = &clock;
   vXlDir = plat::NewGuid32();
+  // Without a GUID the engine's folder would be the temporary folder itself,
+  // which the teardown would then remove whole.
+  if (vXlDir.size() != 32) throw Exception("迅雷引擎接口不正确！");
   vTempDir = GetTempDir();
-  // Unpacking failures show up below as a library that does not load.
+  // Unpacking failures show up below as a library that does not load. A
+  // folder of that name that was there before is not ours: nothing is
+  // unpacked into it, loaded from it or removed with it. The engine's files
+  // are held from their extraction until the wrapper is destroyed, so that
+  // no other program can swap the library between its writing and its
+  // loading (the temporary folder is the user's); the archive goes from the
+  // resource straight into the folder, never through a file of its own.
+  bool unpacked = false;
   try {
-    plat::CreateDir(FolderPath());
-    const std::string archive = vTempDir + "Thunder.zip";
-    try {
-      ExtractResToFile("ZIP", "Thunder", archive);
-      ExtractZipFile(archive, FolderPath() + "\\");
-    } catch (...) {
+    vOwnFolder = plat::CreateDir(FolderPath());
+    std::string_view archive;
+    if (vOwnFolder && vHolds.HoldFolder(FolderPath()) && plat::FindResourceData("ZIP", "Thunder", archive)) {
+      ExtractZipDataHeld(archive, FolderPath() + "\\", vHolds);
+      unpacked = true;
     }
-    plat::RemoveFile(archive);
   } catch (...) {
   }
   if (pAdd2Fw) AddFirewallApp(kThunderFirewallName, FirewallPath());
 
-  vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
+  if (unpacked) vDllHandle = plat::LoadLib(FolderPath() + "\\xldl.dll");
   f_Init = reinterpret_cast<XL_Init_t>(plat::LibSymbol(vDllHandle, "XL_Init"));
   f_UnInit = reinterpret_cast<XL_UnInit_t>(plat::LibSymbol(vDllHandle, "XL_UnInit"));
   f_CreateTask = reinterpret_cast<XL_CreateTask_t>(plat::LibSymbol(vDllHandle, "XL_CreateTask"));
@@ -272,6 +280,8 @@ void TThunder::TearDown() noexcept {
       plat::FreeLib(vDllHandle);
       vDllHandle = 0;
     }
+    vHolds.ReleaseAll();
+    if (!vOwnFolder) return;
     // A file kept open a moment longer (an engine process still exiting)
     // gets a few more tries, never more than about two seconds.
     for (const std::string& dir : {FolderPath() + "\\download", FolderPath()}) {

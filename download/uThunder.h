@@ -21,6 +21,7 @@
 #include "common/clock.h"
 #include "download/engine/xldl_records.h"
 #include "platform/dynlib.h"
+#include "platform/held.h"
 
 namespace corvane {
 
@@ -98,6 +99,8 @@ class TThunder {
   XL_HANDLE vDHandle = 0;
   std::unique_ptr<TDownTaskParam> DTP;
   std::string vTempDir;
+  bool vOwnFolder = false;  // the engine folder was made by this wrapper
+  plat::Holds vHolds;       // the engine folder and its files, until the teardown
   // What the polling thread uses lives here, so that it stays valid for a
   // thread that has to be let go (see the destructor).
   std::shared_ptr<Shared> shared_;

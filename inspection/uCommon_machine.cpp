@@ -1,7 +1,9 @@
 // Machine queries and system actions of uCommon. Every function ends its own
 // errors with its fixed sentinel, except GetWmiValue, which lets them pass.
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <exception>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -68,6 +70,7 @@ class BlockPipeline {
   bool HashInto(plat::Sha1& sha) {
     std::thread reader([this] { ReadAll(); });
     bool ok = true;
+    std::exception_ptr error;
     for (;;) {
       Filled f;
       {
@@ -80,7 +83,15 @@ class BlockPipeline {
         ok = !f.failed;
         break;
       }
-      sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+      // A failing digest stops the reader; the error passes on once it has ended.
+      if (!error) {
+        try {
+          sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+        } catch (...) {
+          error = std::current_exception();
+          stop_ = true;
+        }
+      }
       {
         std::lock_guard<std::mutex> g(mu_);
         free_.push_back(f.index);
@@ -89,6 +100,7 @@ class BlockPipeline {
     }
     reader.join();
     for (auto& b : blocks_) file_.ReleaseBlock(b);
+    if (error) std::rethrow_exception(error);
     return ok;
   }
 
@@ -108,7 +120,7 @@ class BlockPipeline {
         index = free_.front();
         free_.pop_front();
       }
-      const bool ok = file_.NextBlock(blocks_[index]);
+      const bool ok = !stop_.load() && file_.NextBlock(blocks_[index]);
       const bool end = !ok || blocks_[index].size == 0;
       {
         std::lock_guard<std::mutex> g(mu_);
@@ -125,6 +137,7 @@ class BlockPipeline {
   std::condition_variable cv_;
   std::deque<size_t> free_;
   std::deque<Filled> filled_;
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace
@@ -198,7 +211,12 @@ std::string GetMachineId() {
     const std::string joined = GetWmiValue("Processor", "ProcessorId") + GetWmiValue("DiskDrive", "SerialNumber");
     return Md5Hex(ToAscii(joined));
   } catch (...) {
-    return Md5Hex("UNKNOWN");
+    // Without a working digest there is no identity to give at all.
+    try {
+      return Md5Hex("UNKNOWN");
+    } catch (...) {
+      return "";
+    }
   }
 }
 

@@ -8,9 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string_view>
 
 namespace plat {
+
+// The platform's digest failed: there is no digest to give.
+class DigestError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 enum class Sha1Engine {
   Best,      // what the program uses
@@ -18,6 +25,8 @@ enum class Sha1Engine {
   ShaNi,     // our own SHA-NI code; Platform on a processor without SHA-NI
 };
 
+// Construction, Update and Final raise DigestError when the platform's
+// digest fails; a failure never yields a digest.
 class Sha1 {
  public:
   explicit Sha1(Sha1Engine engine = Sha1Engine::Best);
@@ -38,6 +47,7 @@ class Sha1 {
 // True when the processor has the SHA extensions (and SSE4.1).
 bool CpuHasShaNi();
 
+// Raises DigestError when the platform's digest fails.
 std::array<uint8_t, 16> Md5(std::string_view data);
 
 }  // namespace plat

@@ -5,12 +5,14 @@
 #include "common/text.h"
 #include "handoff/boot_undo.h"
 #include "platform/platform.h"
+#include "platform/win32/startup_defence.h"
 #include "shell/startup.h"
 #include "shell/win32/main_window.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int show) {
-  // An elevated program must not load DLLs planted beside it.
-  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS);
+  // An elevated program must not load DLLs planted beside it, nor show a
+  // system dialog for a drive without a disk.
+  plat::win32::DefendProcess();
 
   // The way back from the boot entry: no window, and neither held back by
   // a running copy nor bothering it.

@@ -2,25 +2,36 @@
 
 #include "common/zip.h"
 #include "inspection/uCommon.h"
+#include "platform/held.h"
 #include "platform/platform.h"
 
 namespace corvane {
+
+namespace {
+// The work folder and its files, held from their extraction until the
+// folder is removed. Used on the UI thread only.
+plat::Holds& PayloadHolds() {
+  static plat::Holds* holds = new plat::Holds;
+  return *holds;
+}
+}  // namespace
 
 std::string WorkFolder() { return GetAppDataDir() + "\\" + kWorkFolderName; }
 
 bool UnpackPayload() {
   try {
-    const std::string appData = GetAppDataDir();
-    const std::string archive = appData + "\\res.zip";
-    ExtractResToFile("zip", "res", archive);
-    bool ok = true;
-    try {
-      ExtractZipFile(archive, appData + "\\" + kWorkFolderName + "\\");
-    } catch (...) {
-      ok = false;
-    }
-    plat::RemoveFile(archive);
-    return ok;
+    plat::Holds& holds = PayloadHolds();
+    holds.ReleaseAll();
+    const std::string folder = WorkFolder();
+    std::string_view archive;
+    if (!plat::FindResourceData("ZIP", "RES", archive)) return false;
+    // The folder is made anew (whatever was there goes, a link without what
+    // it points to) and held with every file in it: the elevated program
+    // runs the editor and copies the loader files from here, and the user's
+    // other programs must not swap them meanwhile.
+    if (!plat::MakeFreshFolder(folder) || !holds.HoldFolder(folder)) return false;
+    ExtractZipDataHeld(archive, folder + "\\", holds);
+    return true;
   } catch (...) {
     return false;
   }
@@ -28,6 +39,7 @@ bool UnpackPayload() {
 
 void RemoveWorkFolder() {
   try {
+    PayloadHolds().ReleaseAll();
     plat::RemoveTree(WorkFolder());
   } catch (...) {
   }

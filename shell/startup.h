@@ -13,12 +13,14 @@ inline constexpr const char* kWorkFolderName = "Corvane";
 // The application-data folder + "\Corvane" (no trailing backslash).
 std::string WorkFolder();
 
-// Writes the payload archive resource to <AppData>\res.zip, extracts it into
-// the work folder and deletes the archive. Swallows every error; returns
-// whether all of it succeeded (for tests and the diagnostic log).
+// Extracts the payload archive resource into a work folder made anew, and
+// holds the folder and its files until RemoveWorkFolder (see plat::Holds).
+// Swallows every error; returns whether all of it succeeded (for tests and
+// the diagnostic log).
 bool UnpackPayload();
 
-// Deletes the work folder with everything in it; swallows every error.
+// Lets go of the work folder and deletes it with everything in it; swallows
+// every error.
 void RemoveWorkFolder();
 
 }  // namespace corvane

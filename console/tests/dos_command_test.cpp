@@ -9,6 +9,7 @@
 #include "console/uDosCommand.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
+#include "tests/support/virtual_clock.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -32,6 +33,16 @@ double RunToEnd(TDosCommand& cmd) {
   const auto t0 = std::chrono::steady_clock::now();
   cmd.Execute();
   return WaitEnd(cmd, t0);
+}
+
+// After a step of the virtual clock: waits until the watch has looked at the
+// new time in a whole pass (each pass reads the clock at most three times
+// with one limit set, the last time to decide whether to go on), or has
+// ended. Returns whether it still watches.
+bool StillWatchingAfterAPass(TDosCommand& cmd, test::VirtualClock& clock) {
+  const int64_t from = clock.Reads();
+  while (cmd.IsRunning() && clock.Reads() < from + 6) std::this_thread::sleep_for(1ms);
+  return cmd.IsRunning();
 }
 
 #ifdef _WIN32
@@ -116,12 +127,15 @@ TEST_F(RunnerTest, TwoRunnersAtOnceEachSeeTheirEnd) {
 }
 
 TEST_F(RunnerTest, LimitAfterBeginningEndsTheWatch) {
-  TDosCommand cmd;
+  test::VirtualClock clock;
+  TDosCommand cmd(clock);
   cmd.SetMaxTimeAfterBeginning(1);
   cmd.SetCommandLine("cmd.exe /c \"set /p X=\"");
-  const double took = RunToEnd(cmd);
-  EXPECT_GE(took, 1.9);
-  EXPECT_LT(took, 4.0);
+  cmd.Execute();
+  clock.Advance(1999);
+  EXPECT_TRUE(StillWatchingAfterAPass(cmd, clock)) << "1 is exceeded only once two whole seconds have passed";
+  clock.Advance(1);
+  WaitEnd(cmd, std::chrono::steady_clock::now());
 }
 
 #else
@@ -213,29 +227,48 @@ TEST_F(RunnerTest, StopKillsTheChild) {
 }
 
 TEST_F(RunnerTest, LimitAfterBeginningEndsTheWatchButNotTheChild) {
-  TDosCommand cmd;
+  test::VirtualClock clock;
+  TDosCommand cmd(clock);
   std::atomic<int> pid{0};
   FirstLinePid(cmd, pid);
   cmd.SetMaxTimeAfterBeginning(1);
-  cmd.SetCommandLine("sh -c \"echo $$; exec sleep 6\"");
-  const double took = RunToEnd(cmd);
-  EXPECT_GE(took, 1.9);  // "1" is exceeded only once two whole seconds have passed
-  EXPECT_LT(took, 3.0);
+  cmd.SetCommandLine("sh -c \"echo $$; exec sleep 30\"");
+  cmd.Execute();
+  for (int i = 0; i < 5000 && pid == 0; ++i) std::this_thread::sleep_for(1ms);
   ASSERT_GT(pid.load(), 0);
+  clock.Advance(1999);
+  EXPECT_TRUE(StillWatchingAfterAPass(cmd, clock)) << "1 is exceeded only once two whole seconds have passed";
+  clock.Advance(1);
+  WaitEnd(cmd, std::chrono::steady_clock::now());
   EXPECT_TRUE(Alive(pid));
   ::kill(pid, SIGKILL);
 }
 
 TEST_F(RunnerTest, LimitAfterLastOutputCountsFromTheLastLine) {
-  TDosCommand cmd;
+  test::VirtualClock clock;
+  TDosCommand cmd(clock);
   std::atomic<int> pid{0};
-  FirstLinePid(cmd, pid);
+  std::atomic<bool> second{false};
+  cmd.SetOnNewLine([&](TDosCommand&, const std::string& l, TOutputType t) {
+    if (t != TOutputType::otEntireLine) return;
+    if (pid == 0) pid = std::atoi(l.c_str());
+    if (l == "b") second = true;
+  });
   cmd.SetMaxTimeAfterLastOutput(1);
-  // Silent for 1.5 s: still watched. Then silent for good: ends 2 s after "b".
-  cmd.SetCommandLine("sh -c \"echo $$; sleep 1.5; echo b; exec sleep 6\"");
-  const double took = RunToEnd(cmd);
-  EXPECT_GE(took, 3.4);
-  EXPECT_LT(took, 4.8);
+  cmd.SetCommandLine("sh -c \"echo $$; read x; echo b; exec sleep 30\"");
+  cmd.Execute();
+  for (int i = 0; i < 5000 && pid == 0; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_GT(pid.load(), 0);
+  clock.Advance(1999);
+  EXPECT_TRUE(StillWatchingAfterAPass(cmd, clock));
+  // A new line starts the count again.
+  cmd.SendLine("go", true);
+  for (int i = 0; i < 5000 && !second; ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(second.load());
+  clock.Advance(1999);
+  EXPECT_TRUE(StillWatchingAfterAPass(cmd, clock)) << "counted from the beginning, not from the last line";
+  clock.Advance(1);
+  WaitEnd(cmd, std::chrono::steady_clock::now());
   ASSERT_EQ(cmd.Lines().size(), 2u);
   EXPECT_EQ(cmd.Lines()[1], "b");
   ::kill(pid, SIGKILL);

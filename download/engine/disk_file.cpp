@@ -1,7 +1,10 @@
 #include "download/engine/disk_file.h"
 
+#include "download/engine/fault_points.h"
+
 #ifdef _WIN32
 #include <windows.h>
+#include <winioctl.h>
 
 #include "download/engine/engine_text.h"
 #else
@@ -26,12 +29,15 @@ bool DiskFile::Open(const std::string& path) {
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
+  DWORD unused = 0;
+  sparse_ = ::DeviceIoControl(h, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &unused, nullptr) != 0;
   return true;
 }
 
 bool DiskFile::IsOpen() const { return handle_ != nullptr; }
 
 bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
+  faults::At(faults::Point::Write);
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
     OVERLAPPED ov{};
@@ -75,11 +81,15 @@ int64_t DiskFile::Size() const {
   return v.QuadPart;
 }
 
-bool DiskFile::Sync() { return ::FlushFileBuffers(static_cast<HANDLE>(handle_)) != 0; }
+bool DiskFile::Sync() {
+  faults::At(faults::Point::Sync);
+  return ::FlushFileBuffers(static_cast<HANDLE>(handle_)) != 0;
+}
 
 void DiskFile::Close() {
   if (handle_) ::CloseHandle(static_cast<HANDLE>(handle_));
   handle_ = nullptr;
+  sparse_ = false;
 }
 
 bool PathExists(const std::string& path) {
@@ -87,6 +97,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool RemovePath(const std::string& path) {
+  faults::At(faults::Point::Remove);
   const std::wstring w = Utf8ToWide(path);
   if (::GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
   ::SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -140,12 +151,14 @@ DiskFile::~DiskFile() { Close(); }
 bool DiskFile::Open(const std::string& path) {
   Close();
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  sparse_ = fd_ >= 0;
   return fd_ >= 0;
 }
 
 bool DiskFile::IsOpen() const { return fd_ >= 0; }
 
 bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
+  faults::At(faults::Point::Write);
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
     const ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(offset));
@@ -179,11 +192,15 @@ int64_t DiskFile::Size() const {
   return st.st_size;
 }
 
-bool DiskFile::Sync() { return ::fdatasync(fd_) == 0; }
+bool DiskFile::Sync() {
+  faults::At(faults::Point::Sync);
+  return ::fdatasync(fd_) == 0;
+}
 
 void DiskFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  sparse_ = false;
 }
 
 bool PathExists(const std::string& path) {
@@ -191,7 +208,10 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-bool RemovePath(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR; }
+bool RemovePath(const std::string& path) {
+  faults::At(faults::Point::Remove);
+  return ::unlink(path.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR;
+}
 
 bool RenameReplacing(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;

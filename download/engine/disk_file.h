@@ -13,9 +13,15 @@ class DiskFile {
   DiskFile(const DiskFile&) = delete;
   DiskFile& operator=(const DiskFile&) = delete;
 
-  // Opens for reading and writing, creating the file when missing.
+  // Opens for reading and writing, creating the file when missing. On
+  // Windows the file is marked sparse, where the volume allows: NTFS would
+  // otherwise fill everything up to a write far into a file of its full size
+  // with zeros first, at once, stalling that write for as long.
   bool Open(const std::string& path);
   bool IsOpen() const;
+  // Whether setting a size leaves the bytes not written yet unallocated
+  // (Windows: the file was marked sparse; posix files always are).
+  bool Sparse() const { return sparse_; }
   // Writes all n bytes at offset; safe to call from several threads at once.
   bool WriteAt(int64_t offset, const void* data, size_t n);
   // Reads all n bytes at offset; false on an error or before the end of the file.
@@ -32,6 +38,7 @@ class DiskFile {
 #else
   int fd_ = -1;
 #endif
+  bool sparse_ = false;
 };
 
 bool PathExists(const std::string& path);

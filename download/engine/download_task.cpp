@@ -27,10 +27,16 @@ bool SleepUnless(int64_t ms, const std::atomic<bool>& cancel) {
   return false;
 }
 
+bool StrongEtag(const std::string& etag) { return !etag.empty() && etag.compare(0, 2, "W/") != 0; }
+
+// Whether two answers describe the same file (the callers compare sizes).
+// Servers behind one address often give each node its own ETag for the same
+// file, so a differing ETag alone does not make another version: the
+// Last-Modified time decides, and only without one do strong ETags.
 bool SameVersion(const std::string& etagA, const std::string& modA, const std::string& etagB,
                  const std::string& modB) {
-  if (!etagA.empty() && !etagB.empty()) return etagA == etagB;
   if (!modA.empty() && !modB.empty()) return modA == modB;
+  if (StrongEtag(etagA) && StrongEtag(etagB)) return etagA == etagB;
   return true;  // nothing to compare: the size is the only check
 }
 
@@ -76,6 +82,13 @@ Tuning Tuning::FromEnvironment() {
 std::string PartPath(const std::string& target) { return target + ".cvdl"; }
 std::string RecordPath(const std::string& target) { return target + ".cvdl.rec"; }
 
+bool DeletePartialData(const std::string& target) {
+  bool ok = RemovePath(RecordPath(target));
+  ok = RemovePath(RecordPath(target) + ".new") && ok;
+  ok = RemovePath(PartPath(target)) && ok;
+  return ok;
+}
+
 DownloadTask::DownloadTask(TaskParams params, RateLimiter& limiter, const Tuning& tuning)
     : params_(std::move(params)), limiter_(limiter), tuning_(tuning) {}
 
@@ -92,9 +105,33 @@ bool DownloadTask::Start() {
   cancel_ = false;
   fatal_ = false;
   failCode_ = TASK_ERROR_UNKNOWN;
+  {
+    std::lock_guard<std::mutex> g(endMu_);
+    running_ = true;
+    discard_ = false;
+  }
   state_ = TSC_STARTPENDING;
-  controller_ = std::thread([this] { Run(); });
+  try {
+    controller_ = std::thread([this] { Run(); });
+  } catch (...) {
+    {
+      std::lock_guard<std::mutex> g(endMu_);
+      running_ = false;
+    }
+    Fail(TASK_ERROR_UNKNOWN);
+    state_ = TSC_ERROR;
+    return false;
+  }
   return true;
+}
+
+bool DownloadTask::Discard() {
+  Stop();
+  std::lock_guard<std::mutex> g(endMu_);
+  discard_ = true;
+  // A running task deletes when it ends (see Run): its last flush, or a
+  // name look-up that cannot be cut short, is not waited for here.
+  return running_ || DeletePartialData(params_.target);
 }
 
 bool DownloadTask::Stop() {
@@ -139,16 +176,34 @@ void DownloadTask::MarkDownloading() {
 }
 
 void DownloadTask::Run() {
-  Outcome o = Download();
+  // Nothing may escape the thread: the engine has its own C++ runtime, and
+  // its caller could not catch it anyway.
+  Outcome o = Outcome::Failed;
+  try {
+    o = Download();
+  } catch (...) {
+    Fail(TASK_ERROR_UNKNOWN);
+  }
+  file_.Close();
   srcUsing_ = 0;
   speed_ = 0;
+  uint8_t end = TSC_ERROR;
   if (o == Outcome::Complete) {
-    state_ = TSC_COMPLETE;
+    end = TSC_COMPLETE;
   } else if (o == Outcome::Stopped || (stopRequested_.load() && !fatal_.load())) {
-    state_ = TSC_PAUSE;
-  } else {
-    state_ = TSC_ERROR;
+    end = TSC_PAUSE;
   }
+  {
+    std::lock_guard<std::mutex> g(endMu_);
+    if (discard_) {
+      try {
+        DeletePartialData(params_.target);
+      } catch (...) {
+      }
+    }
+    running_ = false;
+  }
+  state_ = end;
 }
 
 DownloadTask::Outcome DownloadTask::Download() {
@@ -297,7 +352,27 @@ DownloadTask::Outcome DownloadTask::FetchRanges(const Probe& probe, bool haveRec
   workersAlive_ = n;
   planActive_ = true;
   std::vector<std::thread> workers;
-  for (int i = 0; i < n; ++i) workers.emplace_back([this, i, &probe] { Worker(i, probe); });
+  // Should anything below raise, the workers end before it passes on.
+  struct JoinOnExit {
+    std::vector<std::thread>& workers;
+    std::atomic<bool>& cancel;
+    ~JoinOnExit() {
+      for (auto& w : workers)
+        if (w.joinable()) {
+          cancel = true;
+          w.join();
+        }
+    }
+  } joinOnExit{workers, cancel_};
+  workers.reserve(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    try {
+      workers.emplace_back([this, i, &probe] { Worker(i, probe); });
+    } catch (...) {
+      workersAlive_ -= n - i;  // never started
+      throw;
+    }
+  }
   int64_t nextCheckpoint = NowMs() + tuning_.checkpointMs;
   while (workersAlive_.load() > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -340,11 +415,21 @@ void DownloadTask::TickSpeed() {
 }
 
 void DownloadTask::Worker(int id, const Probe& probe) {
+  int segment = -1;
+  try {
+    WorkerLoop(id, probe, segment);
+  } catch (...) {
+    Fail(TASK_ERROR_UNKNOWN);  // nothing may escape the thread
+  }
+  if (segment >= 0) plan_.Release(segment);
+  --workersAlive_;
+}
+
+void DownloadTask::WorkerLoop(int id, const Probe& probe, int& segment) {
   HttpConnection conn(cancel_);
   std::vector<char> buf(static_cast<size_t>(tuning_.bufferBytes));
   CellSums::Stream sums;
   int failures = 0;
-  int segment = -1;
   while (!cancel_.load()) {
     if (segment < 0 && !plan_.Acquire(id, segment)) break;
     int64_t from = 0, to = 0;
@@ -398,8 +483,6 @@ void DownloadTask::Worker(int id, const Probe& probe) {
     }
     if (!Backoff(failures)) break;
   }
-  if (segment >= 0) plan_.Release(segment);
-  --workersAlive_;
 }
 
 int64_t DownloadTask::FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf,

@@ -47,15 +47,23 @@ struct TaskParams {
 
 std::string PartPath(const std::string& target);
 std::string RecordPath(const std::string& target);
+// Deletes a download's partial data and its record; true when they are gone.
+bool DeletePartialData(const std::string& target);
 
 class DownloadTask {
  public:
   DownloadTask(TaskParams params, RateLimiter& limiter, const Tuning& tuning);
   ~DownloadTask();
 
+  // False when the task cannot start (already running, complete, or no
+  // thread to run it on).
   bool Start();
   // Asks the task to stop; the partial data and its record stay.
   bool Stop();
+  // Asks the task to stop and returns at once; its partial data and record
+  // are deleted when it has ended (at once when it is not running). True
+  // when the deletion is done or left to the task.
+  bool Discard();
   // Waits until the controller thread has ended.
   void Join();
   void Query(TDownTaskInfo& info) const;
@@ -77,6 +85,7 @@ class DownloadTask {
   void MarkDownloading();
   Outcome Finish();
   void Worker(int id, const Probe& probe);
+  void WorkerLoop(int id, const Probe& probe, int& segment);
   // >0 bytes written, 0 nothing written, or a negative failure code.
   int64_t FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf,
                        CellSums::Stream& sums, int& failure);
@@ -98,6 +107,11 @@ class DownloadTask {
   ResumeRecord record_;
 
   std::thread controller_;
+  // Whether the controller runs, and whether its partial data is to go when
+  // it ends; the one who sees the other's flag deletes.
+  std::mutex endMu_;
+  bool running_ = false;
+  bool discard_ = false;
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> cancel_{false};  // ends every wait of the current round
   std::atomic<bool> wholeBodyOnly_{false};

@@ -36,11 +36,31 @@ bool ParseUrl(const std::string& text, Url& out) {
   return true;
 }
 
+namespace {
+
+// "scheme:" at the start of a reference (letters, digits, "+-." after the first letter).
+bool HasScheme(const std::string& ref) {
+  const size_t colon = ref.find(':');
+  if (colon == std::string::npos || colon == 0 || ref.find_first_of("/?#") < colon) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    const char c = ref[i];
+    const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alpha && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string ResolveLocation(const std::string& base, const std::string& location) {
-  if (location.find("://") != std::string::npos) return location;
+  // An absolute address (another scheme stays as it is and fails ParseUrl).
+  if (HasScheme(location)) return location;
+  // "//host/path": the same scheme, another server.
+  if (location.compare(0, 2, "//") == 0) return "http:" + location;
   Url b;
   if (!ParseUrl(base, b)) return location;
-  const std::string origin = "http://" + b.host + (b.port == 80 ? "" : ":" + std::to_string(b.port));
+  const std::string host = b.host.find(':') != std::string::npos ? "[" + b.host + "]" : b.host;
+  const std::string origin = "http://" + host + (b.port == 80 ? "" : ":" + std::to_string(b.port));
   if (!location.empty() && location[0] == '/') return origin + location;
   std::string dir = b.path.substr(0, b.path.find('?'));
   dir = dir.substr(0, dir.rfind('/') + 1);
@@ -130,6 +150,13 @@ void HttpConnection::Close() {
   keepAlive_ = false;
 }
 
+void HttpConnection::ReadFrom(std::string bytes) {
+  Close();
+  fromMemory_ = true;
+  pending_ = std::move(bytes);
+  pendingPos_ = 0;
+}
+
 int HttpConnection::RawRead(char* buf, int n) {
   if (pendingPos_ < pending_.size()) {
     const size_t take = std::min(static_cast<size_t>(n), pending_.size() - pendingPos_);
@@ -141,6 +168,7 @@ int HttpConnection::RawRead(char* buf, int n) {
     }
     return static_cast<int>(take);
   }
+  if (fromMemory_) return kEnd;
   const int r = tcp_.Receive(buf, n, timeouts_.stallMs, cancel_);
   if (r > 0) return r;
   if (r == TcpConnection::kClosed) return kEnd;
@@ -173,38 +201,49 @@ int HttpConnection::Get(const Url& url, const std::string& range, const std::str
       if (reused && !cancel_.load()) continue;  // the server closed an idle connection
       return cancel_.load() ? kCancelled : kNetError;
     }
-    std::string head;
-    char buf[8192];
-    size_t end = std::string::npos;
-    while (end == std::string::npos) {
-      const int r = tcp_.Receive(buf, sizeof buf, t.stallMs, cancel_);
-      if (r <= 0) {
-        Close();
-        if (r == TcpConnection::kClosed && reused && head.empty() && !cancel_.load()) break;  // retry fresh
-        if (r == TcpConnection::kTimeout) return kTimeout;
-        if (r == TcpConnection::kCancelled) return kCancelled;
-        return kNetError;
-      }
-      head.append(buf, static_cast<size_t>(r));
-      end = head.find("\r\n\r\n");
-      if (end == std::string::npos && head.size() > 65536) {
-        Close();
-        return kBadResponse;
-      }
+    const int r = ReadHead(out);
+    if (r == kNothing) {
+      if (reused && !cancel_.load()) continue;  // the server closed an idle connection: retry fresh
+      return kNetError;
     }
-    if (end == std::string::npos) continue;
-    pending_ = head.substr(end + 4);
-    pendingPos_ = 0;
-    head.resize(end);
-    if (!ParseResponseHead(head, out)) {
-      Close();
-      return kBadResponse;
-    }
-    keepAlive_ = out.keepAlive && !closeAfter;
-    bodyDone_ = false;
+    if (r != 1) return r;
+    if (closeAfter) keepAlive_ = false;
     return 1;
   }
   return kNetError;
+}
+
+int HttpConnection::ReadHead(HttpResponse& out) {
+  std::string head;
+  char buf[8192];
+  size_t end = std::string::npos;
+  while (end == std::string::npos) {
+    const int r = RawRead(buf, sizeof buf);
+    if (r <= 0) {
+      Close();
+      if (r == kEnd) return head.empty() ? kNothing : kTruncated;
+      return r;
+    }
+    // The blank line may straddle two reads.
+    const size_t from = head.size() < 3 ? 0 : head.size() - 3;
+    head.append(buf, static_cast<size_t>(r));
+    end = head.find("\r\n\r\n", from);
+    if (end == std::string::npos ? head.size() > kMaxHeadBytes : end > kMaxHeadBytes) {
+      Close();
+      return kBadResponse;
+    }
+  }
+  // What came after the head is the body's beginning, before anything unread.
+  pending_ = head.substr(end + 4) + pending_.substr(pendingPos_);
+  pendingPos_ = 0;
+  head.resize(end);
+  if (!ParseResponseHead(head, out)) {
+    Close();
+    return kBadResponse;
+  }
+  keepAlive_ = out.keepAlive;
+  bodyDone_ = false;
+  return 1;
 }
 
 void HttpConnection::BeginBody(const HttpResponse& r, int64_t limit) {
@@ -254,15 +293,31 @@ int HttpConnection::NextChunk() {
     size = size * 16 + d;
   }
   if (size == 0) {
-    do {  // trailers up to the blank line
+    size_t trailers = 0;
+    do {  // trailers up to the blank line, no more of them than of a head
       r = ReadLine(line);
       if (r < 0) return r;
+      trailers += line.size() + 2;
+      if (trailers > kMaxHeadBytes) return kBadResponse;
     } while (!line.empty());
     chunksDone_ = true;
     return kEnd;
   }
   left_ = size;
   return 1;
+}
+
+// The CR LF that ends every chunk's data; anything else means the chunk
+// sizes do not describe the body, and none of it can be trusted.
+int HttpConnection::ReadChunkEnd() {
+  char crlf[2];
+  int got = 0;
+  while (got < 2) {
+    const int c = RawRead(crlf + got, 2 - got);
+    if (c <= 0) return c == kEnd ? kTruncated : c;
+    got += c;
+  }
+  return crlf[0] == '\r' && crlf[1] == '\n' ? 1 : kBadResponse;
 }
 
 int HttpConnection::ReadBody(char* buf, int n) {
@@ -295,14 +350,8 @@ int HttpConnection::ReadBody(char* buf, int n) {
   if (framing_ != Framing::Close) {
     left_ -= r;
     if (framing_ == Framing::Chunked && left_ == 0) {
-      // the CR LF after the chunk's data
-      char crlf[2];
-      int got = 0;
-      while (got < 2) {
-        const int c = RawRead(crlf + got, 2 - got);
-        if (c <= 0) return c == kEnd ? kTruncated : c;
-        got += c;
-      }
+      const int c = ReadChunkEnd();
+      if (c < 0) return c;
     }
     if (framing_ == Framing::Length && left_ == 0) bodyDone_ = true;
   }

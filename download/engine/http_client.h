@@ -44,7 +44,15 @@ struct HttpTimeouts {
 
 class HttpConnection {
  public:
-  enum : int { kEnd = 0, kNetError = -1, kTimeout = -2, kCancelled = -3, kBadResponse = -4, kTruncated = -5 };
+  enum : int {
+    kEnd = 0,
+    kNetError = -1,
+    kTimeout = -2,
+    kCancelled = -3,
+    kBadResponse = -4,
+    kTruncated = -5,
+    kNothing = -6,  // the peer closed before the first byte of an answer
+  };
 
   explicit HttpConnection(const std::atomic<bool>& cancel) : cancel_(cancel) {}
 
@@ -52,6 +60,11 @@ class HttpConnection {
   // reads the response head. Returns 1 or one of the negative codes.
   int Get(const Url& url, const std::string& range, const std::string& extraHeaders, bool closeAfter,
           const HttpTimeouts& t, HttpResponse& out);
+  // Reads a response from `bytes` instead of a server, as if they had come
+  // over a connection that the peer then closed (tests and fuzzing): the
+  // head with ReadHead, then the body as after Get.
+  void ReadFrom(std::string bytes);
+  int ReadHead(HttpResponse& out);
   // Starts reading the body of the last response: at most `limit` bytes
   // (-1: to the end of the body as the response frames it).
   void BeginBody(const HttpResponse& r, int64_t limit);
@@ -65,6 +78,7 @@ class HttpConnection {
   int RawRead(char* buf, int n);
   int ReadLine(std::string& line);
   int NextChunk();
+  int ReadChunkEnd();
 
   const std::atomic<bool>& cancel_;
   TcpConnection tcp_;
@@ -79,6 +93,10 @@ class HttpConnection {
   bool bodyDone_ = true;
   bool keepAlive_ = false;
   bool chunksDone_ = false;
+  bool fromMemory_ = false;
 };
+
+// The longest response head, and the most trailer bytes after a chunked body.
+inline constexpr size_t kMaxHeadBytes = 65536;
 
 }  // namespace xldl

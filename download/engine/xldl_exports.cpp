@@ -52,9 +52,11 @@ std::string TargetOf(const TDownTaskParam& p) {
 
 using namespace xldl;
 
+// Every entry point catches whatever its work raises: an exception must not
+// cross into the caller, which has its own C++ runtime (or none).
 extern "C" {
 
-XLDL_EXPORT int32_t XLDL_CALL XL_Init() {
+XLDL_EXPORT int32_t XLDL_CALL XL_Init() try {
   std::lock_guard<std::mutex> g(g_mu);
   if (!g_engine) {
     if (!NetStartup()) return 0;
@@ -62,9 +64,11 @@ XLDL_EXPORT int32_t XLDL_CALL XL_Init() {
     g_engine->tuning = Tuning::FromEnvironment();
   }
   return 1;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT int32_t XLDL_CALL XL_UnInit() {
+XLDL_EXPORT int32_t XLDL_CALL XL_UnInit() try {
   Engine* e = nullptr;
   {
     std::lock_guard<std::mutex> g(g_mu);
@@ -77,9 +81,11 @@ XLDL_EXPORT int32_t XLDL_CALL XL_UnInit() {
   delete e;
   NetCleanup();
   return 1;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT XL_HANDLE XLDL_CALL XL_CreateTask(TDownTaskParam* param) {
+XLDL_EXPORT XL_HANDLE XLDL_CALL XL_CreateTask(TDownTaskParam* param) try {
   if (!param) return 0;
   TaskParams p;
   p.url = Utf16ToUtf8(param->szTaskUrl, 2084);
@@ -93,19 +99,28 @@ XLDL_EXPORT XL_HANDLE XLDL_CALL XL_CreateTask(TDownTaskParam* param) {
   const XL_HANDLE h = g_engine->next++;
   g_engine->tasks[h] = std::make_shared<DownloadTask>(std::move(p), g_engine->limiter, g_engine->tuning);
   return h;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT int32_t XLDL_CALL XL_StartTask(XL_HANDLE task) {
+XLDL_EXPORT int32_t XLDL_CALL XL_StartTask(XL_HANDLE task) try {
   auto t = Find(task);
   return t && t->Start() ? 1 : 0;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT int32_t XLDL_CALL XL_StopTask(XL_HANDLE task) {
+XLDL_EXPORT int32_t XLDL_CALL XL_StopTask(XL_HANDLE task) try {
   auto t = Find(task);
   return t && t->Stop() ? 1 : 0;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT int32_t XLDL_CALL XL_DelTempFile(TDownTaskParam* param) {
+// Returns at once: a task of this file that still runs is asked to stop and
+// deletes the partial data itself when it has ended, so that it cannot bring
+// the file back and nobody waits for its last flush.
+XLDL_EXPORT int32_t XLDL_CALL XL_DelTempFile(TDownTaskParam* param) try {
   if (!param) return 0;
   const std::string target = TargetOf(*param);
   if (target.empty()) return 0;
@@ -116,28 +131,28 @@ XLDL_EXPORT int32_t XLDL_CALL XL_DelTempFile(TDownTaskParam* param) {
       for (auto& [h, t] : g_engine->tasks)
         if (t->Target() == target) users.push_back(t);
   }
-  // A task still writing would bring the file back: it stops first.
-  for (auto& t : users) {
-    t->Stop();
-    t->Join();
-  }
-  bool ok = RemovePath(RecordPath(target));
-  ok = RemovePath(RecordPath(target) + ".new") && ok;
-  ok = RemovePath(PartPath(target)) && ok;
+  if (users.empty()) return DeletePartialData(target) ? 1 : 0;
+  bool ok = true;
+  for (auto& t : users) ok = t->Discard() && ok;
   return ok ? 1 : 0;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT int32_t XLDL_CALL XL_QueryTaskInfoEx(XL_HANDLE task, TDownTaskInfo* info) {
+XLDL_EXPORT int32_t XLDL_CALL XL_QueryTaskInfoEx(XL_HANDLE task, TDownTaskInfo* info) try {
   if (!info) return 0;
   auto t = Find(task);
   if (!t) return 0;
   t->Query(*info);
   return 1;
+} catch (...) {
+  return 0;
 }
 
-XLDL_EXPORT void XLDL_CALL XL_SetSpeedLimit(int32_t kbps) {
+XLDL_EXPORT void XLDL_CALL XL_SetSpeedLimit(int32_t kbps) try {
   std::lock_guard<std::mutex> g(g_mu);
   if (g_engine) g_engine->limiter.SetLimit(kbps > 0 ? int64_t{kbps} * 1024 : 0);
+} catch (...) {
 }
 
 }  // extern "C"

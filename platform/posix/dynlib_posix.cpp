@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "platform/dynlib.h"
 #include "platform/platform.h"
+#include "platform/posix/sim_machine.h"
 
 namespace plat {
 
@@ -24,6 +25,10 @@ void FreeLib(LibHandle lib) {
 }
 
 std::string NewGuid32() {
+  // The profile may fix the GUID ("guid": text), or make its creation fail
+  // ("guid": "").
+  const auto profile = sim::Profile();
+  if (const auto it = profile.find("guid"); it != profile.end() && it->is_string()) return it->get<std::string>();
   unsigned char b[16] = {};
   bool filled = false;
   const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);

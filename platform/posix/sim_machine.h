@@ -16,7 +16,8 @@
 //     "oemcodepage": "CP936",                   // a new console's code page; default: "codepage"
 //     "uiLanguage": "zh-CN",                    // display language told to programs; default "en-US"
 //     "decimalSeparator": ".",
-//     "args": ["/D"]                            // command-line arguments
+//     "args": ["/D"],                           // command-line arguments
+//     "guid": "0123...CDEF"                     // every new GUID; "" = creating one fails
 //   }
 //
 // Actions that must not really happen (a restart, a firewall change) are

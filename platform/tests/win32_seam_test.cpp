@@ -55,6 +55,25 @@ TEST(Win32Seam, UnpackingFillsTheWorkFolderAndRemovalEmptiesIt) {
   EXPECT_FALSE(plat::DirectoryExists(WorkFolder()));
 }
 
+// While the program runs, another program of the user can neither change
+// the files it runs and copies from the work folder nor swap the folder.
+TEST(Win32Seam, ThePayloadCannotBeChangedFromOutsideWhileUnpacked) {
+  ASSERT_TRUE(UnpackPayload());
+  for (const char* name : {"bcdedit.exe", "qxldr", "qxldr.mbr"}) {
+    const std::wstring file = Widen(WorkFolder() + "\\" + name);
+    HANDLE w = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(w, INVALID_HANDLE_VALUE) << name << " opened for writing";
+    if (w != INVALID_HANDLE_VALUE) ::CloseHandle(w);
+    EXPECT_FALSE(::DeleteFileW(file.c_str())) << name;
+    EXPECT_FALSE(::MoveFileExW(file.c_str(), (file + L".old").c_str(), 0)) << name;
+  }
+  const std::wstring folder = Widen(WorkFolder());
+  EXPECT_FALSE(::MoveFileExW(folder.c_str(), (folder + L"-old").c_str(), 0)) << "the folder was renamed";
+  RemoveWorkFolder();
+  EXPECT_FALSE(plat::DirectoryExists(WorkFolder()));
+}
+
 TEST(Win32Seam, ExtractionWritesNestedFoldersWithChineseNames) {
   const std::string dir = test::MakeTempDir("zip");
   const std::string zip = test::ZipBuilder().Add("资料/子目录/a.txt", "abc").Add("b.bin", std::string(70000, 'b')).Bytes();

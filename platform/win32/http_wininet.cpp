@@ -1,6 +1,6 @@
 // HTTP GET through WinINet.
 #include <windows.h>
-#include <wininet.h>
+#include "platform/win32/wininet_delayed.h"
 
 #include "common/text.h"
 #include "platform/http.h"

@@ -97,7 +97,10 @@ bool RemoveFile(const std::string& path) { return ::DeleteFileW(Widen(path).c_st
 bool RemoveDir(const std::string& path) { return ::RemoveDirectoryW(Widen(path).c_str()) != 0; }
 bool RemoveTree(const std::string& path) {
   if (!DirectoryExists(path)) return false;
-  return RemoveTreeW(Widen(corvane::ExcludeTrailingBackslash(path)));
+  const std::wstring w = Widen(corvane::ExcludeTrailingBackslash(path));
+  // A junction or link goes itself; what it points to is not ours to delete.
+  if (::GetFileAttributesW(w.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) return ::RemoveDirectoryW(w.c_str()) != 0;
+  return RemoveTreeW(w);
 }
 bool CopyFileTo(const std::string& from, const std::string& to, bool failIfExists) {
   return ::CopyFileW(Widen(from).c_str(), Widen(to).c_str(), failIfExists) != 0;

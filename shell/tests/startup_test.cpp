@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <unistd.h>
+
 #include "platform/platform.h"
 #include "shell/startup.h"
 #include "tests/support/test_support.h"
@@ -42,6 +44,27 @@ TEST_F(StartupTest, PayloadCarriesTheBootLoaderPairAsBuilt) {
     EXPECT_TRUE(unpacked == expected) << name;
   }
   RemoveWorkFolder();
+}
+
+// The work folder is made anew: nothing planted in an older one stays
+// beside the editor, and a link in its place is replaced, not followed.
+TEST_F(StartupTest, TheWorkFolderIsMadeAnew) {
+  MakeFile("C:\\Users\\User\\AppData\\Roaming\\Corvane\\version.dll", "planted");
+  ASSERT_TRUE(UnpackPayload());
+  EXPECT_FALSE(plat::FileExists(WorkFolder() + "\\version.dll"));
+  EXPECT_TRUE(plat::FileExists(WorkFolder() + "\\bcdedit.exe"));
+  RemoveWorkFolder();
+
+  MakeFile("C:\\Windows\\System32\\bcdedit.exe", "the system's");
+  ASSERT_EQ(::symlink(Host("C:\\Windows\\System32").c_str(),
+                      (Host("C:\\Users\\User\\AppData\\Roaming") + "/Corvane").c_str()),
+            0);
+  ASSERT_TRUE(UnpackPayload());
+  std::string system;
+  ASSERT_TRUE(plat::ReadWholeFile("C:\\Windows\\System32\\bcdedit.exe", system));
+  EXPECT_TRUE(system == "the system's") << "written through the link";
+  RemoveWorkFolder();
+  EXPECT_TRUE(plat::FileExists("C:\\Windows\\System32\\bcdedit.exe")) << "removed through the link";
 }
 
 TEST_F(StartupTest, UnpackingWithoutAnAppDataFolderFailsQuietly) {

@@ -7,7 +7,13 @@
 Always checked: the import table (and the delay-load table) names only DLLs
 that every supported Windows has in its system folder, so the program starts
 on a bare system and no library of the toolchain (zlib1.dll, libstdc++-6.dll,
-libgcc_s_*.dll, libwinpthread-1.dll) is needed beside it.
+libgcc_s_*.dll, libwinpthread-1.dll) is needed beside it. The import table
+proper, which Windows resolves before any of the program's code runs, names
+Known DLLs only (comctl32 aside, bound through the manifest): any other DLL
+is looked up in the program's own folder first, often the user's Downloads,
+and must be delay-loaded instead (the program loads those from the system
+folder). No import, delayed or not, is a function that Windows 7 SP1 without
+optional updates lacks (after_win7.txt beside this script).
 --manifest: the manifest asks for administrator rights, binds common controls 6
 and declares per-monitor DPI awareness.
 --archives: every ZIP resource is opened and each program or library inside
@@ -16,6 +22,7 @@ Prints one line per finding; exits 1 when any check fails.
 """
 import argparse
 import io
+import os
 import struct
 import sys
 import zipfile
@@ -30,6 +37,28 @@ SYSTEM_DLLS = {
     "uxtheme.dll", "version.dll", "winmm.dll", "wininet.dll", "wintrust.dll",
     "ws2_32.dll",
 }
+
+# Known DLLs of every Windows from 7 SP1 on (HKLM\System\CurrentControlSet\
+# Control\Session Manager\KnownDLLs, the names common to Windows 7 and 10/11):
+# always mapped from the system folder, never looked up beside the program.
+# ntdll is always the system's.
+KNOWN_DLLS = {
+    "advapi32.dll", "clbcatq.dll", "comdlg32.dll", "difxapi.dll", "gdi32.dll", "imagehlp.dll",
+    "kernel32.dll", "msctf.dll", "msvcrt.dll", "normaliz.dll", "nsi.dll", "ntdll.dll", "ole32.dll",
+    "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "sechost.dll", "setupapi.dll", "shell32.dll",
+    "shlwapi.dll", "user32.dll", "wldap32.dll", "ws2_32.dll",
+}
+# Bound to the side-by-side version 6 through the manifest, not by search.
+MANIFEST_BOUND = {"comctl32.dll"}
+
+
+def load_after_win7():
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "after_win7.txt")
+    with open(path) as f:
+        return {line.strip() for line in f if line.strip() and not line.startswith("#")}
+
+
+AFTER_WIN7 = load_after_win7()
 
 MACHINES = {"i386": 0x14C, "amd64": 0x8664}
 RT_VERSION = 16
@@ -66,9 +95,11 @@ class Pe:
         self.dirs = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(min(ndirs, 16))]
         self.sections = []
         sec = opt + opt_size
+        self.section_names = []
         for i in range(nsec):
             vsize, va, rawsize, rawptr = struct.unpack_from("<IIII", data, sec + 40 * i + 8)
             self.sections.append((va, max(vsize, rawsize), rawptr, rawsize))
+            self.section_names.append(data[sec + 40 * i:sec + 40 * i + 8].rstrip(b"\0").decode("latin-1"))
 
     def u16(self, off):
         return struct.unpack_from("<H", self.data, off)[0]
@@ -95,6 +126,14 @@ class Pe:
     def imports(self):
         """{dll name (lower case): [function names]} of the import and delay-load tables."""
         result = {}
+        for table in (self.static_imports(), self.delayed_imports()):
+            for dll, funcs in table.items():
+                result.setdefault(dll, []).extend(funcs)
+        return result
+
+    def static_imports(self):
+        """The import table proper: what Windows binds before the program runs."""
+        result = {}
         rva, size = self.directory(1)
         if rva:
             off = self.offset(rva)
@@ -104,15 +143,41 @@ class Pe:
                     break
                 result.setdefault(self.cstr(name).lower(), []).extend(self._thunks(ilt or iat))
                 off += 20
+        return result
+
+    def delayed_imports(self):
+        """The delay-load descriptors: those of the data directory, and those
+        GNU ld links in from dlltool's delay-import libraries without
+        listing them there (found by their shape: attributes 1, then the
+        RVAs of a DLL name, its handle, its IAT and its name table)."""
+        result = {}
         rva, size = self.directory(13)
+        descriptors = []
         if rva:
             off = self.offset(rva)
             while True:
-                attrs, name, _, _, int_rva = struct.unpack_from("<IIIII", self.data, off)[:5]
-                if name == 0:
+                desc = struct.unpack_from("<IIIII", self.data, off)
+                if desc[1] == 0:
                     break
-                result.setdefault(self.cstr(name).lower(), []).extend(self._thunks(int_rva))
+                descriptors.append(desc)
                 off += 32
+        else:
+            for (va, vsize, rawptr, rawsize), sname in zip(self.sections, self.section_names):
+                if sname in (".rsrc", ".reloc") or sname.startswith(".debug"):
+                    continue
+                for off in range(rawptr, rawptr + rawsize - 31, 4):
+                    desc = struct.unpack_from("<IIIIIIII", self.data, off)
+                    if desc[0] != 1 or desc[5] or desc[6] or desc[7] or not all(desc[1:5]):
+                        continue
+                    try:
+                        name = self.cstr(desc[1])
+                        self.offset(desc[2]), self.offset(desc[3]), self.offset(desc[4])
+                    except (PeError, ValueError):
+                        continue
+                    if name.lower().endswith(".dll") and name.isprintable():
+                        descriptors.append(desc[:5])
+        for desc in descriptors:
+            result.setdefault(self.cstr(desc[1]).lower(), []).extend(self._thunks(desc[4]))
         return result
 
     def _thunks(self, rva):
@@ -170,6 +235,12 @@ def check_imports(pe, label, problems):
     for dll, funcs in sorted(pe.imports().items()):
         if dll not in SYSTEM_DLLS:
             problems.append("%s imports %s, which is not in the system folder of every supported Windows" % (label, dll))
+        for f in sorted(set(funcs) & AFTER_WIN7):
+            problems.append("%s imports %s!%s, which Windows 7 SP1 without optional updates lacks" % (label, dll, f))
+    for dll in sorted(pe.static_imports()):
+        if dll in SYSTEM_DLLS and dll not in KNOWN_DLLS | MANIFEST_BOUND:
+            problems.append("%s imports %s at start-up, which is not a Known DLL: Windows looks for it beside "
+                            "the program first; it must be delay-loaded" % (label, dll))
 
 
 def check(path, args):

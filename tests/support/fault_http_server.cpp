@@ -24,7 +24,9 @@ static constexpr int kSendFlags = 0;
 #endif
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
+#include <string_view>
 
 namespace corvane::test {
 
@@ -118,11 +120,42 @@ std::string FaultHttpServer::Url(const std::string& name) const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
 }
 
-void FaultHttpServer::SetContent(std::string content, std::string etag) {
+void FaultHttpServer::SetContent(std::string content, std::string etag, std::string lastModified) {
   std::lock_guard<std::mutex> g(mu_);
   content_ = std::make_shared<const std::string>(std::move(content));
   etag_ = std::move(etag);
+  lastModified_ = std::move(lastModified);
 }
+
+void FaultHttpServer::SetRedirect(const std::string& from, const std::string& location) {
+  std::lock_guard<std::mutex> g(mu_);
+  redirectFrom_ = "/" + from;
+  redirectTo_ = location;
+}
+
+namespace {
+
+// `data` in chunks of varying size (one with an extension), ended by a
+// trailer; with `badSize` the first chunk claims two bytes more than it has,
+// so that its CR LF falls inside the claimed data.
+std::string Chunked(std::string_view data, bool badSize) {
+  static const size_t sizes[] = {1, 7, 4096, 65536, 333, 20000};
+  std::string out;
+  size_t pos = 0;
+  for (int i = 0; pos < data.size(); ++i) {
+    const size_t n = std::min(sizes[i % 6], data.size() - pos);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, i == 2 ? "%zX;ext=1\r\n" : "%zx\r\n", badSize && i == 0 ? n + 2 : n);
+    out += hex;
+    out.append(data.substr(pos, n));
+    out += "\r\n";
+    pos += n;
+  }
+  out += "0\r\nX-Trailer: end\r\n\r\n";
+  return out;
+}
+
+}  // namespace
 
 void FaultHttpServer::AcceptLoop() {
   const Sock l = static_cast<Sock>(listener_);
@@ -148,7 +181,7 @@ void FaultHttpServer::AcceptLoop() {
   }
 }
 
-bool FaultHttpServer::SendBody(uintptr_t sockIn, const std::string& data, int64_t from, int64_t len, bool& keep) {
+bool FaultHttpServer::SendBody(uintptr_t sockIn, const std::string& data, int64_t from, int64_t len) {
   const Sock s = static_cast<Sock>(sockIn);
   const bool drop = Take(faults.dropCount);
   const bool stall = !drop && Take(faults.stallCount);
@@ -176,7 +209,6 @@ bool FaultHttpServer::SendBody(uintptr_t sockIn, const std::string& data, int64_
     }
     return false;
   }
-  (void)keep;
   return true;
 }
 
@@ -204,11 +236,20 @@ void FaultHttpServer::Serve(uintptr_t sockIn) {
     buf.erase(0, end + 4);
     ++requests_;
     std::shared_ptr<const std::string> content;
-    std::string etag;
+    std::string etag, lastModified, redirectFrom, redirectTo;
     {
       std::lock_guard<std::mutex> g(mu_);
       content = content_;
       etag = etag_;
+      lastModified = lastModified_;
+      redirectFrom = redirectFrom_;
+      redirectTo = redirectTo_;
+    }
+    if (const std::string line = "GET " + redirectFrom + " ";
+        !redirectFrom.empty() && head.compare(0, line.size(), line) == 0) {
+      const std::string moved = "HTTP/1.1 302 Found\r\nLocation: " + redirectTo + "\r\nContent-Length: 0\r\n\r\n";
+      if (!SendAll(s, moved.data(), moved.size())) break;
+      continue;
     }
     const int64_t size = static_cast<int64_t>(content->size());
     // Range: bytes=a-b or a-
@@ -242,17 +283,48 @@ void FaultHttpServer::Serve(uintptr_t sockIn) {
     } else {
       h = "HTTP/1.1 200 OK\r\n";
     }
-    h += "ETag: " + etag + "\r\nLast-Modified: Tue, 01 Dec 2026 10:00:00 GMT\r\nAccept-Ranges: bytes\r\n";
-    if (h.compare(9, 3, "416") != 0) {
+    if (faults.perNodeEtag.load()) etag = "\"node-" + std::to_string(requests_.load() % 3) + "\"";
+    if (faults.weakEtag.load()) etag = "W/" + etag;
+    h += "ETag: " + etag + "\r\n";
+    if (!faults.noLastModified.load()) h += "Last-Modified: " + lastModified + "\r\n";
+    h += "Accept-Ranges: bytes\r\n";
+    const bool badChunkEnd = len > 0 && Take(faults.badChunkEnd);
+    const bool chunked = len > 0 && (badChunkEnd || Take(faults.chunked));
+    const int malformed = Take(faults.malformedHead) ? faults.malformedKind.load() : -1;
+    if (chunked) {
+      h += "Transfer-Encoding: chunked\r\n";
+    } else if (h.compare(9, 3, "416") != 0) {
       const int64_t delta = faults.lengthDelta.load();
       if (!faults.noContentLength.load()) h += "Content-Length: " + std::to_string(len + delta) + "\r\n";
       // Without a true length only the end of the connection ends the body.
       if (faults.noContentLength.load() || delta != 0) keep = false;
     }
+    switch (malformed) {
+      case kBadStatusLine: h.replace(9, 3, h.compare(9, 3, "206") == 0 ? "2O6" : "2OO"); break;
+      case kHugeHead:
+        for (int i = 0; i < 1200; ++i) h += "X-Padding-" + std::to_string(i) + ": " + std::string(50, 'p') + "\r\n";
+        break;
+      case kGarbageHead: h = std::string("\x16\x03\x01\x00\xa5garbage\x00\xff\r\n", 16); break;
+      case kLineWithoutColon: h += "ThisLineHasNoColon\r\n"; break;
+      case kNegativeLength: h += "Content-Length: -5\r\n"; break;
+      case kTwoLengths: h += "Content-Length: " + std::to_string(len + 7) + "\r\n"; break;
+      default: break;
+    }
+    // After a head that cannot be read, or a length that cannot be trusted,
+    // the connection ends with the answer.
+    if (malformed >= 0 && malformed != kLineWithoutColon) keep = false;
     if (!keep) h += "Connection: close\r\n";
     h += "\r\n";
     if (!SendAll(s, h.data(), h.size())) break;
-    if (len > 0 && !SendBody(sockIn, *content, from, len, keep)) break;
+    if (malformed == kBadStatusLine || malformed == kHugeHead || malformed == kGarbageHead) break;
+    if (chunked) {
+      const std::string body = Chunked(std::string_view(*content).substr(static_cast<size_t>(from), static_cast<size_t>(len)),
+                                       badChunkEnd);
+      if (!SendBody(sockIn, body, 0, static_cast<int64_t>(body.size()))) break;
+      if (badChunkEnd) break;
+    } else if (len > 0 && !SendBody(sockIn, *content, from, len)) {
+      break;
+    }
   }
   --active_;
 #ifdef _WIN32

@@ -25,6 +25,25 @@ struct FaultPlan {
   std::atomic<bool> noContentLength{false};
   std::atomic<int64_t> lengthDelta{0};    // added to every Content-Length
   std::atomic<int64_t> throttle{0};       // bytes per second and connection; 0 none
+  // Validators: every answer may carry its own ETag (one per node behind a
+  // load balancer), weak ETags, or no Last-Modified at all.
+  std::atomic<bool> perNodeEtag{false};
+  std::atomic<bool> weakEtag{false};
+  std::atomic<bool> noLastModified{false};
+  std::atomic<int> chunked{0};            // bodies in chunks of varying size, with a trailer
+  std::atomic<int> badChunkEnd{0};        // chunked, the first chunk's size two bytes too large
+  // Answers with a malformed head of the kind below.
+  std::atomic<int> malformedHead{0};
+  std::atomic<int> malformedKind{0};      // a MalformedHead value
+};
+
+enum MalformedHead : int {
+  kBadStatusLine,       // "HTTP/1.1 2O6 ..."
+  kHugeHead,            // more than 64 KiB of headers
+  kGarbageHead,         // bytes that are no HTTP at all
+  kLineWithoutColon,    // a header line without a colon (to be skipped)
+  kNegativeLength,      // Content-Length: -5
+  kTwoLengths,          // two Content-Length headers that disagree
 };
 
 class FaultHttpServer {
@@ -35,8 +54,11 @@ class FaultHttpServer {
   FaultHttpServer& operator=(const FaultHttpServer&) = delete;
 
   std::string Url(const std::string& name = "file.bin") const;
-  // Replaces the file (a new version with a new ETag).
-  void SetContent(std::string content, std::string etag);
+  // Replaces the file (a new version with a new ETag and Last-Modified).
+  void SetContent(std::string content, std::string etag,
+                  std::string lastModified = "Wed, 02 Dec 2026 10:00:00 GMT");
+  // Requests for /<from> answer "302 Found" with this Location.
+  void SetRedirect(const std::string& from, const std::string& location);
   FaultPlan faults;
 
   int64_t BytesSent() const { return bytesSent_.load(); }
@@ -46,7 +68,7 @@ class FaultHttpServer {
  private:
   void AcceptLoop();
   void Serve(uintptr_t sock);
-  bool SendBody(uintptr_t sock, const std::string& data, int64_t from, int64_t len, bool& keep);
+  bool SendBody(uintptr_t sock, const std::string& data, int64_t from, int64_t len);
   static bool Take(std::atomic<int>& counter);
 
   uintptr_t listener_;
@@ -61,6 +83,8 @@ class FaultHttpServer {
   std::vector<Conn> conns_;  // finished ones are joined at the next accept
   std::shared_ptr<const std::string> content_;
   std::string etag_;
+  std::string lastModified_ = "Tue, 01 Dec 2026 10:00:00 GMT";
+  std::string redirectFrom_, redirectTo_;
   std::atomic<int64_t> bytesSent_{0};
   std::atomic<int> requests_{0};
   std::atomic<int> active_{0};

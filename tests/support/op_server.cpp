@@ -10,7 +10,7 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <wininet.h>
+#include "platform/win32/wininet_delayed.h"
 #else
 #include <curl/curl.h>
 #include <signal.h>

@@ -14,12 +14,14 @@ class VirtualClock final : public Clock {
  public:
   int64_t NowMs() override {
     std::lock_guard<std::mutex> g(mu_);
+    ++reads_;
     return now_;
   }
   void SleepMs(int64_t ms) override {
     std::unique_lock<std::mutex> lk(mu_);
     const int64_t until = now_ + (ms > 0 ? ms : 0);
     ++sleepers_;
+    ++sleepCalls_;
     cv_.notify_all();
     cv_.wait(lk, [&] { return now_ >= until; });
     --sleepers_;
@@ -36,12 +38,26 @@ class VirtualClock final : public Clock {
     std::lock_guard<std::mutex> g(mu_);
     return sleepers_;
   }
+  // Sleeps begun on this clock so far (a thread that sleeps once per pass
+  // has finished as many passes).
+  int64_t SleepCalls() {
+    std::lock_guard<std::mutex> g(mu_);
+    return sleepCalls_;
+  }
+  // Times the clock was read so far (a thread that reads it every pass has
+  // looked at the time since a step once this has grown enough).
+  int64_t Reads() {
+    std::lock_guard<std::mutex> g(mu_);
+    return reads_;
+  }
 
  private:
   std::mutex mu_;
   std::condition_variable cv_;
   int64_t now_ = 1'000'000;
   int sleepers_ = 0;
+  int64_t sleepCalls_ = 0;
+  int64_t reads_ = 0;
 };
 
 }  // namespace corvane::test

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole program under Wine on a virtual display: it starts and shows its
-# window, unpacks its payload, a second copy restores the first and exits 0
+# window, unpacks its payload (which no other program can change meanwhile),
+# a second copy restores the first and exits 0
 # without a window of its own, and closing removes the work folder.
 # Usage: smoke.sh Corvaner.exe wincheck.exe
 set -euo pipefail
@@ -25,6 +26,8 @@ wait_for count 1 60 || fail "the main window did not appear"
 echo "smoke: main window found (class TFrm_Main, caption QuilloWin10升级助理)"
 wait_for workfolder present 20 || fail "the payload was not unpacked into the work folder"
 echo "smoke: work folder holds bcdedit.exe"
+[ "$(wc tamper)" = refused ] || fail "another program could change the unpacked payload while the program runs"
+echo "smoke: another program can neither change the payload nor swap its folder"
 
 run "$check" minimize
 wait_for iconic 1 10 || fail "could not minimise the window"

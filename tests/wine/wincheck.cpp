@@ -4,6 +4,8 @@
 //   wincheck minimize    minimises the main window
 //   wincheck close       asks the main window to close
 //   wincheck workfolder  "present" when <AppData>\Corvane\bcdedit.exe exists, else "absent"
+//   wincheck tamper      "refused" when this (other) program can neither write, delete nor
+//                        rename <AppData>\Corvane\bcdedit.exe nor rename its folder, else "changed"
 #include <windows.h>
 #include <shlobj.h>
 
@@ -45,6 +47,21 @@ int wmain(int argc, wchar_t** argv) {
     ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
     std::wstring file = std::wstring(path) + L"\\Corvane\\bcdedit.exe";
     std::printf("%s\n", ::GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES ? "present" : "absent");
+  } else if (cmd == L"tamper") {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
+    const std::wstring folder = std::wstring(path) + L"\\Corvane", file = folder + L"\\bcdedit.exe";
+    bool changed = false;
+    HANDLE h = ::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      changed = true;
+      ::CloseHandle(h);
+    }
+    changed = changed || ::MoveFileExW(file.c_str(), (file + L".old").c_str(), 0);
+    changed = changed || ::DeleteFileW(file.c_str());
+    changed = changed || ::MoveFileExW(folder.c_str(), (folder + L"-old").c_str(), 0);
+    std::printf("%s\n", changed ? "changed" : "refused");
   } else {
     return 2;
   }

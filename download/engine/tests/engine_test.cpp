@@ -12,6 +12,7 @@
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -161,7 +162,22 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"ContentLengthTooLarge", [](auto& f) { f.lengthDelta = 1000; }},
         Fault{"ContentLengthTooSmallNoRanges", [](auto& f) { f.lengthDelta = -1000; f.ignoreRange = -1; }},
         Fault{"StalledConnections", [](auto& f) { f.stallAfter = 30000; f.stallCount = 2; }},
-        Fault{"DroppedWithoutRanges", [](auto& f) { f.ignoreRange = -1; f.dropAfter = 50000; f.dropCount = 1; }}),
+        Fault{"DroppedWithoutRanges", [](auto& f) { f.ignoreRange = -1; f.dropAfter = 50000; f.dropCount = 1; }},
+        // Each node behind the address has its own ETag for the same file.
+        Fault{"PerNodeEtags", [](auto& f) { f.perNodeEtag = true; }},
+        Fault{"PerNodeWeakEtagsWithoutLastModified",
+              [](auto& f) { f.perNodeEtag = true; f.weakEtag = true; f.noLastModified = true; }},
+        Fault{"ChunkedBodies", [](auto& f) { f.chunked = -1; }},
+        Fault{"ChunkedWithoutRanges", [](auto& f) { f.chunked = -1; f.ignoreRange = -1; }},
+        Fault{"ChunkNotEndedByCrLf", [](auto& f) { f.badChunkEnd = 2; }},
+        Fault{"BadStatusLine", [](auto& f) { f.malformedKind = corvane::test::kBadStatusLine; f.malformedHead = 2; }},
+        Fault{"HugeHead", [](auto& f) { f.malformedKind = corvane::test::kHugeHead; f.malformedHead = 2; }},
+        Fault{"GarbageHead", [](auto& f) { f.malformedKind = corvane::test::kGarbageHead; f.malformedHead = 2; }},
+        Fault{"HeaderLinesWithoutColon",
+              [](auto& f) { f.malformedKind = corvane::test::kLineWithoutColon; f.malformedHead = -1; }},
+        Fault{"NegativeContentLength",
+              [](auto& f) { f.malformedKind = corvane::test::kNegativeLength; f.malformedHead = -1; }},
+        Fault{"TwoContentLengths", [](auto& f) { f.malformedKind = corvane::test::kTwoLengths; f.malformedHead = -1; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Faults that never end: ERROR, and no file under the final name.
@@ -181,7 +197,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Fault{"AlwaysDroppedAtOnce", [](auto& f) { f.dropAfter = 0; f.dropCount = -1; }},
         Fault{"AlwaysStalledAtOnce", [](auto& f) { f.stallAfter = 0; f.stallCount = -1; }},
-        Fault{"TooLongLengthWithoutRanges", [](auto& f) { f.lengthDelta = 1000; f.ignoreRange = -1; }}),
+        Fault{"TooLongLengthWithoutRanges", [](auto& f) { f.lengthDelta = 1000; f.ignoreRange = -1; }},
+        Fault{"ChunksNeverEndedByCrLf", [](auto& f) { f.badChunkEnd = -1; }},
+        Fault{"AlwaysABadStatusLine",
+              [](auto& f) { f.malformedKind = corvane::test::kBadStatusLine; f.malformedHead = -1; }},
+        // Without a Last-Modified, differing strong ETags mean another file.
+        Fault{"PerNodeStrongEtagsWithoutLastModified", [](auto& f) { f.perNodeEtag = true; f.noLastModified = true; }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StoppedTaskResumesWhereItStopped) {
@@ -231,13 +252,44 @@ TEST_F(EngineTest, PartWithoutRecordNeverShowsThrough) {
 }
 
 TEST_F(EngineTest, FileChangedBetweenStopAndResumeStartsFromZero) {
-  const std::string v1 = PatternContent(2 << 20, 7), v2 = PatternContent(2 << 20, 8);
-  FaultHttpServer server(v1);
-  server.faults.throttle = 1 << 20;
-  RunAndStopAfter(server.Url(), 400000);
-  server.SetContent(v2, "\"v2\"");
-  server.faults.throttle = 0;
-  ExpectComplete(Run(server.Url(), true), v2);
+  for (const bool lastModified : {true, false}) {
+    SCOPED_TRACE(lastModified ? "new Last-Modified" : "no Last-Modified, new strong ETag");
+    const std::string v1 = PatternContent(2 << 20, 7), v2 = PatternContent(2 << 20, 8);
+    FaultHttpServer server(v1);
+    server.faults.noLastModified = !lastModified;
+    server.faults.throttle = 128 << 10;  // per connection: slow enough to stop on a loaded machine
+    RunAndStopAfter(server.Url(), 400000);
+    server.SetContent(v2, "\"v2\"");
+    server.faults.throttle = 0;
+    ExpectComplete(Run(server.Url(), true), v2);
+  }
+}
+
+TEST_F(EngineTest, PerNodeEtagsDoNotRestartAResume) {
+  const std::string content = PatternContent(4 << 20, 14);
+  FaultHttpServer server(content);
+  server.faults.throttle = 2 << 20;
+  RunAndStopAfter(server.Url(), 1 << 20);
+  ExpectRecordHonest(content);
+  server.faults.perNodeEtag = true;
+  server.faults.throttle = 8 << 20;
+  const int64_t before = server.BytesSent();
+  ExpectComplete(Run(server.Url(), true), content);
+  EXPECT_LT(server.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10)) << "started over";
+}
+
+TEST_F(EngineTest, RedirectsToAnotherServerAndRefusesHttps) {
+  const std::string content = PatternContent(300000, 15);
+  FaultHttpServer server(content);
+  const std::string origin = server.Url("").substr(5, server.Url("").size() - 6);  // "//127.0.0.1:port"
+  server.SetRedirect("moved", origin + "/file.bin");
+  ExpectComplete(Run(server.Url("moved"), false), content);
+  std::filesystem::remove(std::filesystem::u8path(target_));
+  server.SetRedirect("secure", "https:" + origin + "/file.bin");
+  const TDownTaskInfo info = Run(server.Url("secure"), false);
+  EXPECT_EQ(info.stat, TSC_ERROR);
+  EXPECT_EQ(info.fail_code, TASK_ERROR_DOWN_INVALID);
+  EXPECT_FALSE(Exists(target_));
 }
 
 TEST_F(EngineTest, ResumeAgainstAServerThatNowIgnoresRangesRewritesFromZero) {
@@ -326,6 +378,31 @@ TEST_F(EngineTest, FullDiskIsADiskError) {
   EXPECT_FALSE(Exists(target_));
 }
 #endif
+
+// The partial data is set to its full size and written at offsets spread
+// over it: the bytes between must not be filled in first.
+TEST(DiskFileTest, APreSizedFileIsSparse) {
+  const std::string dir = corvane::test::MakeTempDir("sparse");
+  const std::string path = dir + "/image.img.cvdl";
+  DiskFile f;
+  ASSERT_TRUE(f.Open(path));
+  EXPECT_TRUE(f.Sparse()) << "the file was not marked sparse";
+  const int64_t size = int64_t{1} << 30;
+  ASSERT_TRUE(f.SetSize(size));
+  const std::string tail = PatternContent(4096, 16);
+  ASSERT_TRUE(f.WriteAt(size - 4096, tail.data(), tail.size()));
+  ASSERT_TRUE(f.Sync());
+  EXPECT_EQ(f.Size(), size);
+#ifndef _WIN32
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_LT(int64_t{st.st_blocks} * 512, int64_t{1} << 20) << "zeros were written";
+#endif
+  f.Close();
+  EXPECT_FALSE(f.Sparse());
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::u8path(dir), ec);
+}
 
 TEST(ResumeRecordTest, RoundTripAndStrictness) {
   ResumeRecord r{"http://h/f", 1000, "\"e\"", "Tue", {{0, 10}, {20, 1000}}};
