@@ -1,13 +1,11 @@
 // Machine queries and system actions of uCommon. Every function ends its own
 // errors with its fixed sentinel, except GetWmiValue, which lets them pass.
-#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "common/clock.h"
 #include "common/text.h"
@@ -55,15 +53,13 @@ bool IsFirewallProgram(const std::string& imagePath) {
 }
 
 // The file's blocks travel from a reading thread to the hashing caller, so
-// that loading the next blocks overlaps hashing this one. The hashing thread
-// does nothing but hash: a block it is done with goes back to the reading
-// thread, which releases it (natively an unmapping, which costs about a
-// tenth of the hashing) before loading the next one into it.
+// that loading the next blocks overlaps hashing this one.
 class BlockPipeline {
  public:
-  explicit BlockPipeline(plat::ExclusiveFile& file)
-      : file_(file), blocks_(std::max<size_t>(plat::ExclusiveFile::BlocksAhead(), 2)) {
-    for (size_t i = 0; i < blocks_.size(); ++i) free_.push_back(i);
+  static constexpr size_t kBlocks = 4;
+
+  explicit BlockPipeline(plat::ExclusiveFile& file) : file_(file) {
+    for (size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
   }
 
   // Hashes the whole file; false on a read error.
@@ -94,6 +90,7 @@ class BlockPipeline {
           stop_ = true;
         }
       }
+      file_.ReleaseBlock(blocks_[f.index]);
       {
         std::lock_guard<std::mutex> g(mu_);
         free_.push_back(f.index);
@@ -145,7 +142,7 @@ class BlockPipeline {
   }
 
   plat::ExclusiveFile& file_;
-  std::vector<plat::FileBlock> blocks_;
+  plat::FileBlock blocks_[kBlocks];
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<size_t> free_;
