@@ -102,9 +102,9 @@ bool ParseRecord(const std::string& text, ResumeRecord& out) {
     if (blank == std::string::npos || !ParseU64(v.substr(0, blank), s.begin) || !ParseU64(v.substr(blank + 1), s.end))
       return false;
     if (s.begin < last || s.end <= s.begin || s.end > r.size) return false;
-    // Summed cells lie on the cell grid, one sum each.
-    if (!sums.empty() && (s.begin % kCellBytes != 0 || (s.end % kCellBytes != 0 && s.end != r.size) ||
-                          static_cast<int64_t>(sums.size()) != CellsIn(s)))
+    // Summed spans start on the cell grid, one sum per cell; the last may
+    // be the sum of a cell's prefix.
+    if (!sums.empty() && (s.begin % kCellBytes != 0 || static_cast<int64_t>(sums.size()) != CellsIn(s)))
       return false;
     anySums = anySums || !sums.empty();
     last = s.end;

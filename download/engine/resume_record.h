@@ -10,8 +10,9 @@
 
 namespace xldl {
 
-// Claims with sums start at multiples of this and end at one or at the end
-// of the file; the range plan splits only at multiples of it as well.
+// Claims with sums start at multiples of this, one sum per cell (the last
+// may cover only the cell's first bytes); the range plan splits only at
+// multiples of it as well.
 constexpr int64_t kCellBytes = 64 << 10;
 
 struct Span {

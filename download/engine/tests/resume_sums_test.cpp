@@ -81,6 +81,68 @@ TEST(CellSumsTest, SumsWholeCellsFedInOrderAndClaimsOnlyThose) {
   EXPECT_EQ(spans, (std::vector<Span>{{kCellBytes, 2 * kCellBytes}})) << "only cell 1 is whole and summed";
 }
 
+// Several connections stopped before any of them finished its first cell:
+// each keeps its prefix, the prefix reads back on resume, a damaged one does
+// not, and a stream resumed at the prefix's end completes the cell's sum.
+TEST(CellSumsTest, PrefixesOfCellsAreClaimedKeptAndContinued) {
+  const int64_t size = 4 * kCellBytes;
+  const std::string data = PatternContent(static_cast<size_t>(size), 23);
+  const std::string dir = corvane::test::MakeTempDir("engine-prefix");
+  const std::string path = dir + "/part";
+  {
+    std::ofstream(path, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+  }
+  CellSums sums;
+  sums.Reset(size);
+  CellSums::Stream a, b;
+  sums.Feed(a, 0, data.data(), 5000);
+  sums.Feed(a, 5000, data.data() + 5000, 3000);
+  sums.Feed(b, 2 * kCellBytes, data.data() + 2 * kCellBytes, kCellBytes + 700);
+  std::vector<Span> spans;
+  std::vector<std::vector<uint32_t>> list;
+  // What is done may lag what was fed: only fed bytes that are done count.
+  sums.Claims({{0, 7999}, {2 * kCellBytes, 3 * kCellBytes + 700}}, spans, list);
+  EXPECT_EQ(spans, (std::vector<Span>{{2 * kCellBytes, 3 * kCellBytes + 700}}));
+  sums.Claims({{0, 8000}, {2 * kCellBytes, 3 * kCellBytes + 900}}, spans, list);
+  ASSERT_EQ(spans, (std::vector<Span>{{0, 8000}, {2 * kCellBytes, 3 * kCellBytes + 700}}));
+  const uint32_t head = Crc32c(0, data.data(), 8000);
+  EXPECT_EQ(list[0], std::vector<uint32_t>{head});
+  ASSERT_EQ(list[1].size(), 2u);
+  EXPECT_EQ(list[1][1], Crc32c(0, data.data() + 3 * kCellBytes, 700));
+
+  ResumeRecord record{"http://h/f", size, "", "", spans, list};
+  ResumeRecord parsed;
+  ASSERT_TRUE(ParseRecord(SerializeRecord(record), parsed));
+  {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(3 * kCellBytes + 699);
+    f.put('\x5a' == data[static_cast<size_t>(3 * kCellBytes + 699)] ? '\x5b' : '\x5a');  // the last byte of one prefix
+  }
+  DiskFile file;
+  ASSERT_TRUE(file.Open(path));
+  CellSums resumed;
+  resumed.Reset(size);
+  std::vector<Span> good;
+  const std::atomic<bool> cancel{false};
+  ASSERT_TRUE(VerifyClaims(parsed, file, resumed, cancel, good));
+  EXPECT_EQ(good, (std::vector<Span>{{0, 8000}, {2 * kCellBytes, 3 * kCellBytes}}));
+  uint32_t crc = 0;
+  EXPECT_FALSE(resumed.Get(0, crc)) << "a prefix is not the whole cell's sum";
+  int64_t length = 0;
+  ASSERT_TRUE(resumed.GetPrefix(0, length, crc));
+  EXPECT_EQ(length, 8000);
+  EXPECT_FALSE(resumed.GetPrefix(3, length, crc));
+
+  // A new stream going on where the prefix ends sums the whole cell.
+  CellSums::Stream c;
+  resumed.Feed(c, 8000, data.data() + 8000, static_cast<size_t>(kCellBytes - 8000));
+  ASSERT_TRUE(resumed.Get(0, crc));
+  EXPECT_EQ(crc, Crc32c(0, data.data(), static_cast<size_t>(kCellBytes)));
+  file.Close();
+  std::error_code ec;
+  std::filesystem::remove_all(std::filesystem::u8path(dir), ec);
+}
+
 TEST(ResumeRecordTest, SumsRoundTripAndMustFitTheCells) {
   const int64_t size = 2 * kCellBytes + 7;
   ResumeRecord r{"http://h/f", size, "\"e\"", "", {{0, kCellBytes}, {2 * kCellBytes, size}}, {{0xDEADBEEF}, {0x01}}};
@@ -98,8 +160,12 @@ TEST(ResumeRecordTest, SumsRoundTripAndMustFitTheCells) {
   bad.sums[0] = {1, 2};  // one sum too many
   EXPECT_FALSE(ParseRecord(SerializeRecord(bad), back));
   bad = r;
-  bad.done[0] = {0, kCellBytes - 1};  // a short cell that is not the last
+  bad.done[0] = {0, kCellBytes + 1};  // two cells, one sum
   EXPECT_FALSE(ParseRecord(SerializeRecord(bad), back));
+  ResumeRecord prefix = r;
+  prefix.done[0] = {0, kCellBytes - 1};  // the sum of a cell's first bytes
+  ASSERT_TRUE(ParseRecord(SerializeRecord(prefix), back));
+  EXPECT_EQ(back.done, prefix.done);
   std::string garbled = text;
   garbled.replace(garbled.find("deadbeef"), 8, "deadbeeg");
   EXPECT_FALSE(ParseRecord(garbled, back));
