@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -70,6 +71,13 @@ std::string HostText(const fs::path& p) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Threads of this process right now.
+int ThreadCount() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/task")) ++n;
+  return n;
 }
 
 // Every file below a host folder: relative path -> content.
@@ -197,9 +205,17 @@ class WholeRun : public test::SimMachineTest {
       }
       ui_.RunPending();
       frm_->Pump();
+      NoteThreads();
     }
     ui_.RunPending();
     return true;
+  }
+
+  // The most threads seen while each panel was in front.
+  void NoteThreads() {
+    if (panels_.empty()) return;
+    int& most = threads_[panels_.back()];
+    most = std::max(most, ThreadCount());
   }
 
   static int Count(const std::vector<std::string>& lines, const std::string& what) {
@@ -215,6 +231,7 @@ class WholeRun : public test::SimMachineTest {
   std::unique_ptr<test::OpServer> server_;
   std::string install_, boot_;
   std::vector<std::string> panels_;
+  std::map<std::string, int> threads_;
   std::atomic<int64_t> successAt_{-1};
 };
 
@@ -240,6 +257,9 @@ TEST_F(WholeRun, OnePressAndTheAutoModeCarryTheRunToTheRestart) {
       << "\n" << LogText();
   ASSERT_TRUE(RunUntil([&] { return f.LiveWorkers() == 0; }));
 
+  // For the record: threads of the test's process at each step (the test's
+  // own thread and the workers, the engine's and the runner's threads).
+  for (const auto& p : panels_) std::cout << "threads at most while " << p << " was in front: " << threads_[p] << "\n";
   EXPECT_EQ(panels_, (std::vector<std::string>{"PnlHome", "PnlCheckProgress", "PnlCheckHrd", "PnlBackup",
                                                 "PnlBackupInfo", "PnlDownload", "PnlInstall"}));
   EXPECT_EQ(f.lblInstallInfo.Caption(), "恭喜您，即将进入Windows10引导程序！");
