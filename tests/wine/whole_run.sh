@@ -23,7 +23,8 @@
 # Environment: CORVANE_IMAGE_MIB (install image size, default 24),
 # CORVANE_DOWNLOAD_SECONDS (how long the throttled install image takes,
 # default 8), CORVANE_MEASURE=1 (the demo run: the program's memory, CPU
-# time and threads every 0.2 s in OUTDIR/measure.tsv, summed up per stage).
+# time and threads every 0.2 s in OUTDIR/measure.tsv, summed up per stage),
+# CORVANE_DEMO_VIDEOS=N (N files of 16 MiB more in the documents).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 src="$(cd "$here/../.." && pwd)"
@@ -36,6 +37,7 @@ docs_box=" 我的文档   （存放收藏的照片等资料）"
 desk_box=" 我的桌面   （可能有资料存放在桌面）"
 fav_box=" IE收藏夹   （浏览器收藏的重要网址）"
 shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
+user_shell_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 mib="${CORVANE_IMAGE_MIB:-24}"
 
 run() { "$here/wine-run" "$@"; }
@@ -72,11 +74,13 @@ cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
   [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
   for entry in "${saved_folders[@]}"; do
+    key="${entry%%|*}"; entry="${entry#*|}"
     name="${entry%%=*}"; value="${entry#*=}"
+    type=REG_SZ; [ "$key" = "$user_shell_folders" ] && type=REG_EXPAND_SZ
     if [ -n "$value" ]; then
-      wine_cmd reg add "$shell_folders" /v "$name" /t REG_SZ /d "$value" /f >/dev/null 2>&1 || true
+      wine_cmd reg add "$key" /v "$name" /t $type /d "$value" /f >/dev/null 2>&1 || true
     else
-      wine_cmd reg delete "$shell_folders" /v "$name" /f >/dev/null 2>&1 || true
+      wine_cmd reg delete "$key" /v "$name" /f >/dev/null 2>&1 || true
     fi
   done
   wine_cmd reg delete 'HKLM\Software\Wine\Drives' /v 'z:' /f >/dev/null 2>&1 || true
@@ -111,6 +115,8 @@ def put(rel, size):
         f.write(rnd.randbytes(size))
 for i in range(300):
     put(f"Documents/工作/项目{i % 12:02d}/报告{i:03d}.docx", rnd.randint(2048, 65536))
+for i in range(int(os.environ.get("CORVANE_DEMO_VIDEOS", "0"))):
+    put(f"Documents/视频/片段{i:02d}.mp4", 16 << 20)
 put("Documents/My Pictures/假期.jpg", 400_000)
 put("Documents/My Music/song.mp3", 300_000)
 put("Favorites/Links/Corvane.url", 120)
@@ -118,13 +124,18 @@ put("Favorites/新闻.url", 90)
 put("Desktop/待办.txt", 3000)
 put("Desktop/预算.xlsx", 50_000)
 EOF
-for name in Personal Favorites Desktop; do
-  old="$(wine_cmd reg query "$shell_folders" /v "$name" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
-  saved_folders+=("$name=$old")
+# Both keys: Wine's shell writes "Shell Folders" anew from "User Shell
+# Folders" whenever a program asks for a folder.
+for key in "$shell_folders" "$user_shell_folders"; do
+  for name in Personal Favorites Desktop; do
+    old="$(wine_cmd reg query "$key" /v "$name" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p')"
+    saved_folders+=("$key|$name=$old")
+  done
+  type=REG_SZ; [ "$key" = "$user_shell_folders" ] && type=REG_EXPAND_SZ
+  wine_cmd reg add "$key" /v Personal /t $type /d "$(winpath "$user/Documents")" /f >/dev/null 2>&1
+  wine_cmd reg add "$key" /v Favorites /t $type /d "$(winpath "$user/Favorites")" /f >/dev/null 2>&1
+  wine_cmd reg add "$key" /v Desktop /t $type /d "$(winpath "$user/Desktop")" /f >/dev/null 2>&1
 done
-wine_cmd reg add "$shell_folders" /v Personal /t REG_SZ /d "$(winpath "$user/Documents")" /f >/dev/null 2>&1
-wine_cmd reg add "$shell_folders" /v Favorites /t REG_SZ /d "$(winpath "$user/Favorites")" /f >/dev/null 2>&1
-wine_cmd reg add "$shell_folders" /v Desktop /t REG_SZ /d "$(winpath "$user/Desktop")" /f >/dev/null 2>&1
 mkdir -p "$public"
 echo "shared" >"$public/Corvane演示.txt"
 
@@ -172,8 +183,8 @@ start_program() {
   run "$exe" /D >/dev/null 2>&1 &
   app=$!
   stamp start
-  [ "${CORVANE_MEASURE:-0}" = 1 ] && start_sampler
   wid="$(wait_main_window "$title")"
+  [ "${CORVANE_MEASURE:-0}" = 1 ] && start_sampler
   [ -n "$wid" ] || fail "the main window did not appear"
   wait_for 30 "一键升级" >/dev/null || fail "no home panel"
   stamp window
@@ -272,10 +283,19 @@ EOF
   return 0
 }
 
-# The program's process (the Wine loader runs it under the same process id):
-# seconds, resident set size (kB), CPU ticks used, threads.
+# The program's process (Wine names it after the program; ours is the one
+# pointed at this run's server): seconds, resident set size (kB), CPU ticks
+# used, threads.
+program_pid() {
+  local p
+  for p in $(pgrep -x Corvaner.exe || true); do
+    tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "CORVANE_SERVER_URL=$url/corvane/" && { echo "$p"; return; }
+  done
+}
 start_sampler() {
-  local pid="$app"
+  local pid=""
+  for _ in $(seq 100); do pid="$(program_pid)"; [ -n "$pid" ] && break; sleep 0.1; done
+  [ -n "$pid" ] || { say "no process to measure"; return 0; }
   ( while [ -r "/proc/$pid/stat" ]; do
       read -r -a st <"/proc/$pid/stat" 2>/dev/null || break
       rss="$(awk '/^VmRSS:/{print $2}' "/proc/$pid/status" 2>/dev/null || echo 0)"
