@@ -56,6 +56,9 @@ wait_for() { run "$panel" wait "$@" 2>/dev/null | tr -d '\r'; }
 prefix="$("$here/wine-prefix")"
 export WINEPREFIX="$prefix"
 . "$here/lib.sh"
+# The edition the check chooses: 32-bit Windows (the PE32 under 32-bit Wine)
+# takes the 32-bit one.
+edition=x64; [ "$CORVANE_WINE_ARCH" = win32 ] && edition=x86
 drive_c="$WINEPREFIX/drive_c"
 [ ! -e "$drive_c/boot.ini" ] && [ ! -e "$drive_c/Boot.ini" ] || fail "this Wine prefix has a Boot.ini"
 
@@ -258,7 +261,8 @@ collect() { # collect DIR: the run's results, checked
   for f in qxldr qxldr.mbr; do cp "$drive_c/$f" "$dir/$f"; done
   cp "$(ci "$drive_c" Boot/Win8PE.iso)" "$dir/Win8PE.iso"
 
-  printf '[Config]\r\nPlatform=X64\r\nExtractSize=%s\r\nKey=DEMO-x64\r\n' $((mib * 1024 * 1024)) | cmp -s - "$dir/Config.ini" \
+  printf '[Config]\r\nPlatform=%s\r\nExtractSize=%s\r\nKey=DEMO-%s\r\n' "${edition^^}" $((mib * 1024 * 1024)) "$edition" \
+      | cmp -s - "$dir/Config.ini" \
     || fail "hand-off file: $(cat -A "$dir/Config.ini")"
   grep -q '"{8ef5a46a-844e-42c0-82e7-9aed7ba9a7a1}"' "$dir/bcdstore.json" || fail "no boot entry in the store"
   python3 - "$dir/bcdstore.json" <<'EOF' || fail "the boot entry is not the default one with \\qxldr.mbr"
@@ -397,7 +401,7 @@ for mode in "$@"; do
       ;;
     badboot)
       # The edition file names a wrong SHA-1 for the boot image.
-      sed -i "s/^BootHash=.*/BootHash=0123456789abcdef0123456789abcdef01234567\r/" "$work/site/corvane/x64.ini"
+      sed -i "s/^BootHash=.*/BootHash=0123456789abcdef0123456789abcdef01234567\r/" "$work/site/corvane/$edition.ini"
       start_program
       check_and_backup 0
       end="$(wait_for 240 "重新下载" "立刻重启" "重试" "退出" "继续")" || fail "the run did not end"
@@ -406,7 +410,7 @@ for mode in "$@"; do
       [ ! -e "$(ci "$drive_c" Boot/Win8PE.iso)" ] || fail "the boot image was not deleted"
       [ -e "$(ci "$work/d" Win10Data/System/Install.img)" ] || fail "the install image was deleted"
       shoot badboot-1-redownload
-      sed -i "s/^BootHash=.*/BootHash=$boot_hash\r/" "$work/site/corvane/x64.ini"
+      sed -i "s/^BootHash=.*/BootHash=$boot_hash\r/" "$work/site/corvane/$edition.ini"
       boots="$(requests /corvane/images/Win8PE.iso)"; installs="$(requests /corvane/images/Install.img)"
       click "重新下载"
       # The install panel comes forward again before its button changes, so
