@@ -1,11 +1,13 @@
 // Machine queries and system actions of uCommon. Every function ends its own
 // errors with its fixed sentinel, except GetWmiValue, which lets them pass.
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <exception>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/text.h"
@@ -53,13 +55,15 @@ bool IsFirewallProgram(const std::string& imagePath) {
 }
 
 // The file's blocks travel from a reading thread to the hashing caller, so
-// that loading the next blocks overlaps hashing this one.
+// that loading the next blocks overlaps hashing this one. The hashing thread
+// does nothing but hash: a block it is done with goes back to the reading
+// thread, which releases it (natively an unmapping, which costs about a
+// tenth of the hashing) before loading the next one into it.
 class BlockPipeline {
  public:
-  static constexpr size_t kBlocks = 4;
-
-  explicit BlockPipeline(plat::ExclusiveFile& file) : file_(file) {
-    for (size_t i = 0; i < kBlocks; ++i) free_.push_back(i);
+  explicit BlockPipeline(plat::ExclusiveFile& file)
+      : file_(file), blocks_(std::max<size_t>(plat::ExclusiveFile::BlocksAhead(), 2)) {
+    for (size_t i = 0; i < blocks_.size(); ++i) free_.push_back(i);
   }
 
   // Hashes the whole file; false on a read error.
@@ -90,7 +94,6 @@ class BlockPipeline {
           stop_ = true;
         }
       }
-      file_.ReleaseBlock(blocks_[f.index]);
       {
         std::lock_guard<std::mutex> g(mu_);
         free_.push_back(f.index);
@@ -142,7 +145,7 @@ class BlockPipeline {
   }
 
   plat::ExclusiveFile& file_;
-  plat::FileBlock blocks_[kBlocks];
+  std::vector<plat::FileBlock> blocks_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<size_t> free_;

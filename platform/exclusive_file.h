@@ -34,13 +34,16 @@ class ExclusiveFile {
 
   // The next block, in memory once this returns (so it is the place where
   // the waiting for the disk happens); size 0 at the end; false on an error.
-  // posix maps the file (no copy: the data is read straight from the page
-  // cache); Windows reads into the block's buffer, since a read error in a
-  // mapped view would be a fault, not an error code.
+  // The block's earlier contents are released first. posix maps the file
+  // (no copy: the data is read straight from the page cache); Windows reads
+  // into the block's buffer, since a read error in a mapped view would be a
+  // fault, not an error code.
   bool NextBlock(FileBlock& block);
   void ReleaseBlock(FileBlock& block);
-  // The block size that measured fastest on this platform.
+  // The block size and the number of blocks in flight that measured fastest
+  // on this platform (bench/sha1).
   static size_t BlockSize();
+  static size_t BlocksAhead();
 
  private:
 #ifdef _WIN32

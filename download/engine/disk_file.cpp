@@ -53,6 +53,22 @@ bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
   return true;
 }
 
+bool DiskFile::ReadAt(int64_t offset, void* data, size_t n) {
+  char* p = static_cast<char*>(data);
+  while (n > 0) {
+    OVERLAPPED ov{};
+    ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    ov.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+    const DWORD chunk = n > (1u << 30) ? (1u << 30) : static_cast<DWORD>(n);
+    DWORD got = 0;
+    if (!::ReadFile(static_cast<HANDLE>(handle_), p, chunk, &got, &ov) || got == 0) return false;
+    p += got;
+    offset += got;
+    n -= got;
+  }
+  return true;
+}
+
 bool DiskFile::SetSize(int64_t size) {
   FILE_END_OF_FILE_INFO info{};
   info.EndOfFile.QuadPart = size;
@@ -151,6 +167,19 @@ bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
     p += w;
     offset += w;
     n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool DiskFile::ReadAt(int64_t offset, void* data, size_t n) {
+  char* p = static_cast<char*>(data);
+  while (n > 0) {
+    const ssize_t r = ::pread(fd_, p, n, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    offset += r;
+    n -= static_cast<size_t>(r);
   }
   return true;
 }

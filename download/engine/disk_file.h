@@ -24,6 +24,8 @@ class DiskFile {
   bool Sparse() const { return sparse_; }
   // Writes all n bytes at offset; safe to call from several threads at once.
   bool WriteAt(int64_t offset, const void* data, size_t n);
+  // Reads all n bytes at offset; false on an error or before the end of the file.
+  bool ReadAt(int64_t offset, void* data, size_t n);
   bool SetSize(int64_t size);
   int64_t Size() const;
   // Makes the written data durable before a resume record claims it.

@@ -33,7 +33,7 @@ void RangePlan::Reset(int64_t size, const std::vector<Span>& done, int64_t minSp
     Segment& s = segs_[static_cast<size_t>(largest)];
     const int64_t left = s.end - s.written;
     if (left < 2 * minSplit_) break;
-    const int64_t mid = (s.written + left / 2 + 0xFFFF) & ~int64_t{0xFFFF};
+    const int64_t mid = (s.written + left / 2 + kCellBytes - 1) / kCellBytes * kCellBytes;
     if (mid >= s.end) break;
     segs_.push_back({mid, mid, mid, s.end, -1});
     segs_[static_cast<size_t>(largest)].end = mid;
@@ -63,7 +63,7 @@ bool RangePlan::Acquire(int worker, int& segment) {
   if (best < 0 || bestLeft < 2 * minSplit_) return false;
   Segment& victim = segs_[static_cast<size_t>(best)];
   int64_t mid = victim.reserved + bestLeft / 2;
-  mid = (mid + 0xFFFF) & ~int64_t{0xFFFF};  // keep writes aligned
+  mid = (mid + kCellBytes - 1) / kCellBytes * kCellBytes;  // on the cell grid of the resume record
   if (mid >= victim.end) return false;
   const int64_t end = victim.end;
   victim.end = mid;

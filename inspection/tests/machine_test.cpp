@@ -121,8 +121,9 @@ TEST_F(Machine, FileSha1OverBlocksAndItsSentinels) {
   EXPECT_EQ(GetFileSHA1(Path("missing.img")), "");
   EXPECT_EQ(GetFileSHA1(Path("")), "");  // a folder
 
-  // Larger than two blocks and not a multiple of one.
-  std::string big(2 * plat::ExclusiveFile::BlockSize() + 77, '\0');
+  // More blocks than the reading thread has in flight, so that every block
+  // is used again, and not a multiple of one.
+  std::string big((plat::ExclusiveFile::BlocksAhead() + 2) * plat::ExclusiveFile::BlockSize() + 77, '\0');
   std::mt19937 rng(3);
   for (auto& c : big) c = static_cast<char>(rng());
   const std::string bigFile = Path("Install.img");

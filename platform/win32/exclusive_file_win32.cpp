@@ -35,6 +35,7 @@ bool ExclusiveFile::Read(void* buf, size_t n, size_t& got) {
 namespace plat {
 
 size_t ExclusiveFile::BlockSize() { return 1u << 20; }
+size_t ExclusiveFile::BlocksAhead() { return 4; }
 
 bool ExclusiveFile::NextBlock(FileBlock& block) {
   block.buffer.resize(BlockSize());

@@ -231,6 +231,26 @@ TEST_F(EngineTest, WithoutResumeTheOldPartStartsOver) {
   EXPECT_GE(server.BytesSent() - before, static_cast<int64_t>(content.size()));
 }
 
+// A part file that no record claims is never trusted, whether it is empty
+// (left alone, not cut again) or holds other data, on a server with or
+// without ranges, asked to resume or not.
+TEST_F(EngineTest, PartWithoutRecordNeverShowsThrough) {
+  const std::string content = PatternContent(300000, 14);
+  FaultHttpServer server(content);
+  for (const size_t leftover : {size_t{0}, size_t{100000}, size_t{500000}}) {
+    for (const bool ranges : {true, false}) {
+      for (const bool resume : {true, false}) {
+        SCOPED_TRACE(testing::Message() << leftover << " bytes left over, ranges " << ranges << ", resume " << resume);
+        std::ofstream(std::filesystem::u8path(PartPath(target_)), std::ios::binary)
+            << PatternContent(leftover, 15);
+        server.faults.ignoreRange = ranges ? 0 : -1;
+        ExpectComplete(Run(server.Url(), resume), content);
+        std::filesystem::remove(std::filesystem::u8path(target_));
+      }
+    }
+  }
+}
+
 TEST_F(EngineTest, FileChangedBetweenStopAndResumeStartsFromZero) {
   for (const bool lastModified : {true, false}) {
     SCOPED_TRACE(lastModified ? "new Last-Modified" : "no Last-Modified, new strong ETag");
