@@ -312,12 +312,12 @@ measure_summary() {
   [ "${CORVANE_MEASURE:-0}" = 1 ] || return 0
   kill "$sampler" 2>/dev/null || true; sampler=""
   python3 - "$out/measure.tsv" "$(getconf CLK_TCK)" "${mark[window]}" "${mark[pressed]}" "${mark[checked]}" \
-      "${mark[backup]}" "${mark[download]}" "${mark[handed-off]}" "${mark[restart]}" <<'EOF' | tee "$out/measure.txt"
+      "${mark[backup]}" "${mark[download]}" "${mark[verify]}" "${mark[handed-off]}" "${mark[restart]}" <<'EOF' | tee "$out/measure.txt"
 import sys
 rows = [tuple(map(float, l.split("\t"))) for l in open(sys.argv[1]) if l.count("\t") == 3]
 tck = float(sys.argv[2])
 names = ["home", "check", "auto countdowns and backup choice", "backup and configuration",
-         "download (install and boot image)", "wait before the restart"]
+         "download (install and boot image)", "verification and boot entry", "wait before the restart"]
 marks = list(map(float, sys.argv[3:]))
 for name, a, b in zip(names, marks, marks[1:]):
     part = [r for r in rows if a <= r[0] <= b]
@@ -357,6 +357,8 @@ for mode in "$@"; do
       wait_downloading
       sleep 1.5
       shoot 6-download
+      wait_for 120 "校验中..." "引导中..." "立刻重启" >/dev/null || fail "no verification: $(texts | tr '\n' '|')"
+      stamp verify
       finish 7-install-success
       stop_program
       collect "$out/result"
@@ -371,7 +373,8 @@ for mode in "$@"; do
       measure_summary
       say "demo: from start to window $(since start window), check $(since pressed checked)," \
           "auto mode to the backup $(since checked backup), backup and configuration $(since backup download)," \
-          "download, verification and boot entry $(since download handed-off), wait $(since handed-off restart)," \
+          "download $(since download verify), verification and boot entry $(since verify handed-off)," \
+          "wait $(since handed-off restart)," \
           "whole run $(since start restart)"
       ;;
     pause)
