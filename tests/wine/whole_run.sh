@@ -94,6 +94,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A time-out of the test ends the script by a signal: the clean-up still runs.
+trap "exit 1" TERM INT HUP
 
 # ---- the machine -------------------------------------------------------------
 # D: is a fixed drive on the host's disk. Drive Z: (the host's root) is on the
