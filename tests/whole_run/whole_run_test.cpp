@@ -191,6 +191,7 @@ class WholeRun : public test::SimMachineTest {
   bool RunUntil(const std::function<bool()>& pred) {
     const auto deadline = steady_clock::now() + std::chrono::minutes(3);
     while (!pred()) {
+      NoteThreads();
       if (steady_clock::now() > deadline) return false;
       if (frm_->LiveWorkers() > 0) {
         // Give a second thread the chance to go to sleep too, so that time
