@@ -1,5 +1,6 @@
 #include "inspection/environment_check.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "common/errors.h"
@@ -44,7 +45,14 @@ bool CheckBootEntry() {
 namespace {
 std::mutex probeMu;
 std::string& ProbeUrlRef() {
-  static std::string url = CORVANE_PROBE_URL;
+  // A test build may take the address from the environment, as it does the
+  // server's (download/ServerUrl.cpp).
+  static std::string url = [] {
+#ifdef CORVANE_ENDPOINT_OVERRIDES
+    if (const char* v = std::getenv("CORVANE_PROBE_URL"); v && *v) return std::string(v);
+#endif
+    return std::string(CORVANE_PROBE_URL);
+  }();
   return url;
 }
 }  // namespace

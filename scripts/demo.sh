@@ -3,8 +3,9 @@
 # virtual display against the loopback operator server (a demo site with the
 # directory page, the edition files and the reachability page), with a second
 # drive D: for the downloads. It presses "一键升级", lets the auto mode carry
-# the run on, and keeps a screenshot of every screen it reaches in
-# build/demo/.
+# the run on through the backup, the download, the verification, the boot
+# entry and the hand-off file to the restart request (recorded, not done),
+# keeping a screenshot of every panel and the run's results in build/demo/.
 # It runs the PE32 build (the shipped program) under 32-bit Wine where this
 # machine runs 32-bit programs, and the win64 build under 64-bit Wine elsewhere.
 set -euo pipefail
@@ -19,6 +20,7 @@ else
 fi
 bash scripts/setup-debian.sh
 jobs="${CORVANE_JOBS:-2}"
-cmake --preset native >/dev/null && cmake --build --preset native -j"$jobs" --target opserver
-cmake --preset "$CORVANE_WINE_ARCH" >/dev/null && cmake --build --preset "$CORVANE_WINE_ARCH" -j"$jobs"
+# The program, the panel reader and the operator server (host build) only.
+cmake --preset "$CORVANE_WINE_ARCH" >/dev/null
+cmake --build --preset "$CORVANE_WINE_ARCH" -j"$jobs" --target Corvaner winpanel
 exec tests/wine/xvfb-run-here bash "$root/scripts/demo-run.sh"

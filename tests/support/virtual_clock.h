@@ -4,6 +4,7 @@
 #pragma once
 #include <condition_variable>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <set>
@@ -41,6 +42,13 @@ class VirtualClock final : public Clock {
   int Sleepers() {
     std::lock_guard<std::mutex> g(mu_);
     return sleepers_;
+  }
+  // Sleepers whose time has not come yet (one whose time has come stops
+  // counting at once, before it has run again), so that a test can move the
+  // time on only once every thread has finished its pass.
+  int Waiting() {
+    std::lock_guard<std::mutex> g(mu_);
+    return static_cast<int>(std::distance(wakes_.upper_bound(now_), wakes_.end()));
   }
   // Milliseconds until the first sleeper wakes; the largest value when none
   // sleeps.

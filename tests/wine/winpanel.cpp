@@ -7,9 +7,14 @@
 //   winpanel rect TEXT    "left top width height" of that button in the
 //                         main window's client area
 //   winpanel close        asks the main window to close
+//   winpanel wait SECONDS TEXT...  waits until a visible control reads one
+//                         of the TEXTs (TEXT* : begins with TEXT), checking
+//                         every 20 ms, and prints that caption; a screen
+//                         that stands for less than a second is caught
 // Exit code 1 when the window or the button is not there.
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -41,11 +46,44 @@ void WriteUtf8(const std::wstring& w) {
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), s.data(), static_cast<DWORD>(s.size()), &written, nullptr);
 }
 
+// The caption of the first visible control that reads one of the wanted
+// texts; empty when none does (or the window is not there).
+std::wstring Showing(const std::vector<std::wstring>& wanted) {
+  HWND main = ::FindWindowW(kClass, kCaption);
+  if (!main) return {};
+  std::vector<Child> children;
+  ::EnumChildWindows(main, Collect, reinterpret_cast<LPARAM>(&children));
+  for (const auto& w : wanted) {
+    const bool prefix = !w.empty() && w.back() == L'*';
+    const std::wstring stem = prefix ? w.substr(0, w.size() - 1) : w;
+    for (const auto& c : children)
+      if (prefix ? c.text.rfind(stem, 0) == 0 : c.text == stem) return c.text;
+  }
+  return {};
+}
+
+int Wait(int argc, wchar_t** argv) {
+  if (argc < 4) return 2;
+  const DWORD limit = static_cast<DWORD>(_wtof(argv[2]) * 1000);
+  const std::vector<std::wstring> wanted(argv + 3, argv + argc);
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    const std::wstring got = Showing(wanted);
+    if (!got.empty()) {
+      WriteUtf8(got);
+      return 0;
+    }
+    if (::GetTickCount() - start > limit) return 1;
+    ::Sleep(20);
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   const std::wstring cmd = argv[1];
+  if (cmd == L"wait") return Wait(argc, argv);
   HWND main = ::FindWindowW(kClass, kCaption);
   if (!main) return 1;
   if (cmd == L"close") {
