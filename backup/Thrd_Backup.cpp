@@ -20,8 +20,8 @@
 #include "inspection/uCommon.h"
 #include "platform/file_copy.h"
 #include "platform/platform.h"
-#include "shell/F_Main.h"
-#include "shell/Log.h"
+#include "window/main_model.h"
+#include "window/Log.h"
 
 namespace corvane {
 namespace {
@@ -78,7 +78,7 @@ struct BarFeed {
 
 class BackupRun {
  public:
-  explicit BackupRun(TFrm_Main& f) : f_(f), bar_(std::make_shared<BarFeed>()) {}
+  explicit BackupRun(TMainModel& f) : f_(f), bar_(std::make_shared<BarFeed>()) {}
 
   bool BoxChecked(Control& box) {
     bool on = false;
@@ -141,7 +141,7 @@ class BackupRun {
     });
   }
 
-  TFrm_Main& f_;
+  TMainModel& f_;
   std::shared_ptr<BarFeed> bar_;
   bool unshown_ = false;
   int64_t shownAtMs_ = INT64_MIN / 2;
@@ -159,7 +159,7 @@ std::string ErrorText(const std::exception_ptr& e) {
 
 }  // namespace
 
-void TFrm_Main::Thrd_Backup() {
+void TMainModel::Thrd_Backup() {
   bool finished = false;
   try {
     BackupRun run(*this);

@@ -87,3 +87,26 @@ function(corvane_wine_env)
     set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT "CORVANE_WINE_ARCH=${CORVANE_WINE_ARCH}")
   endforeach()
 endfunction()
+
+# corvane_include_root(target PUBLIC|PRIVATE folder) -- gives the target an
+# include root: a folder of the build tree that holds one link, to the given
+# source folder (e.g. "download/engine"), so that `#include "<folder>/..."`
+# finds that folder's headers and nothing else of the tree.
+function(corvane_include_root target scope folder)
+  string(MAKE_C_IDENTIFIER ${folder} id)
+  set(root ${CMAKE_BINARY_DIR}/include_roots/${id})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# corvane_layer(target folder) -- the static library of one layer of the
+# program, with the sources its folder's CMakeLists.txt adds, and the
+# folder's include root. The roots of the layers it links come with them
+# (PUBLIC or PRIVATE as the link is), so `#include "shell/..."` in common/
+# finds no such file: the compiler keeps the arrows pointing down.
+function(corvane_layer target folder)
+  add_library(${target} STATIC)
+  corvane_include_root(${target} PUBLIC ${folder})
+endfunction()

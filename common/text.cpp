@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 
 namespace corvane {
 
@@ -222,9 +221,8 @@ std::string Format(const char* fmt, ...) {
   return out;
 }
 
-std::string FormatFixed(double v, int decimals) {
+std::string FormatFixed(double v, int decimals, std::string_view sep) {
   std::string s = Format("%.*f", decimals, v);
-  const std::string sep = plat::DecimalSeparator();
   if (sep != ".") {
     const size_t p = s.find('.');
     if (p != std::string::npos) s.replace(p, 1, sep);

@@ -47,8 +47,9 @@ std::string ExtractFileExt(std::string_view path);
 
 // printf into a std::string.
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// Fixed-point with `decimals` decimals and the user's decimal separator.
-std::string FormatFixed(double v, int decimals);
+// Fixed-point with `decimals` decimals and the given decimal separator (the
+// user's: plat::DecimalSeparator()).
+std::string FormatFixed(double v, int decimals, std::string_view sep);
 
 // Strict decimal parsing (optional leading sign, digits only, no blanks).
 bool TryParseInt64(std::string_view s, int64_t& out);

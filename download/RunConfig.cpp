@@ -1,11 +1,11 @@
 #include "download/RunConfig.h"
 
 #include "download/DownloadConfig.h"
-#include "shell/F_Main.h"
+#include "window/main_model.h"
 
 namespace corvane {
 
-ImageAddresses FetchRunConfig(TFrm_Main& frm) {
+ImageAddresses FetchRunConfig(TMainModel& frm) {
   DownloadConfig c = FetchDownloadConfig(frm.vPlatform);
   frm.vExtractSize = c.extractSize;
   frm.vEsdKey = c.key;

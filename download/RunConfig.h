@@ -5,7 +5,7 @@
 
 namespace corvane {
 
-class TFrm_Main;
+class TMainModel;
 
 struct ImageAddresses {
   std::string esdUrl;   // the install image
@@ -17,6 +17,6 @@ struct ImageAddresses {
 // for missing keys) and returns the two image addresses. Raises
 // Exception("下载配置文件错误！") when the fetch fails; the fields then keep
 // their earlier values. Runs on the stage's worker.
-ImageAddresses FetchRunConfig(TFrm_Main& frm);
+ImageAddresses FetchRunConfig(TMainModel& frm);
 
 }  // namespace corvane

@@ -15,8 +15,8 @@
 #include "download/uThunder.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
-#include "shell/F_Main.h"
-#include "shell/Log.h"
+#include "window/main_model.h"
+#include "window/Log.h"
 
 namespace corvane {
 
@@ -37,20 +37,20 @@ struct Display {
   uint64_t taskbarDone = 0;
 };
 
-void Taskbar(TFrm_Main& f, TaskbarState s, uint64_t done) { f.host.SetTaskbarProgress(s, done, kTaskbarSteps); }
+void Taskbar(TMainModel& f, TaskbarState s, uint64_t done) { f.host.SetTaskbarProgress(s, done, kTaskbarSteps); }
 
 // A red bar across the whole button: the run needs the user.
-void TaskbarError(TFrm_Main& f) { Taskbar(f, TaskbarState::Error, kTaskbarSteps); }
+void TaskbarError(TMainModel& f) { Taskbar(f, TaskbarState::Error, kTaskbarSteps); }
 
 // True while neither a pause nor a cancel has been asked for.
-bool Running(TFrm_Main& f) {
+bool Running(TMainModel& f) {
   bool running = false;
   f.ui.Sync([&] { running = f.btnCancel.Caption() == "取消" && f.btnPause.Caption() == "暂停"; });
   return running;
 }
 
 // UI thread, every 500 ms while a download runs.
-void DisplayStep(TFrm_Main& f, Display& d, const char* progressFormat) {
+void DisplayStep(TMainModel& f, Display& d, const char* progressFormat) {
   TThunder* t = f.vThunder;
   if (!t) return;
   if (f.btnPause.Caption() == "暂停中") {
@@ -94,14 +94,14 @@ void DisplayStep(TFrm_Main& f, Display& d, const char* progressFormat) {
 // Downloads one image unless its file exists. The wrapper lives on this
 // worker and is destroyed here; the display steps reach it through
 // vThunder, which is set and cleared only between them.
-void DownloadImage(TFrm_Main& f, Display& d, const std::string& url, const std::string& path,
+void DownloadImage(TMainModel& f, Display& d, const std::string& url, const std::string& path,
                    const char* progressFormat) {
   if (plat::FileExists(path)) return;
   plat::ForceDirectories(ExcludeTrailingBackslash(ExtractFilePath(path)));
   auto thunder = std::make_unique<TThunder>(url, path, "", true, true, f.clock);
   f.vThunder = thunder.get();
   struct Forget {
-    TFrm_Main& f;
+    TMainModel& f;
     ~Forget() { f.vThunder = nullptr; }
   } forget{f};
   thunder->Start();  // a refused start downloads nothing; the stage goes on
@@ -113,7 +113,7 @@ void DownloadImage(TFrm_Main& f, Display& d, const std::string& url, const std::
   }
 }
 
-void MissingImageStep(TFrm_Main& f) {
+void MissingImageStep(TMainModel& f) {
   f.lblDownLoadInfo.SetCaption("未找到安装镜像，安装无法继续！");
   f.pbDownLoad.SetPosition(0);
   f.btnCancel.SetCaption("退出");
@@ -125,7 +125,7 @@ void MissingImageStep(TFrm_Main& f) {
 // The pause button becomes "继续", the way to run the stage again once the
 // server answers; with "暂停" and "取消" left as they were, no stage would
 // ever act on a press of either and the panel would be a dead end.
-void FailureStep(TFrm_Main& f) {
+void FailureStep(TMainModel& f) {
   f.lblDownLoadInfo.SetCaption("下载文件失败！");
   f.pbDownLoad.SetPosition(0);
   f.ShowTips(kFailureTip, "", f.PnlDownload, 0);
@@ -134,7 +134,7 @@ void FailureStep(TFrm_Main& f) {
 }
 
 // Two independent checks; with both requests the cancel has the last word.
-void EndStep(TFrm_Main& f, const Display& d) {
+void EndStep(TMainModel& f, const Display& d) {
   if (f.btnPause.Caption() == "暂停中") {
     f.btnPause.SetEnabled(true);
     f.lblDownLoadInfo.SetCaption("下载已暂停！");
@@ -154,7 +154,7 @@ void EndStep(TFrm_Main& f, const Display& d) {
 
 }  // namespace
 
-void TFrm_Main::Thrd_Download() {
+void TMainModel::Thrd_Download() {
   Display d;
   try {
     ui.Sync([this] {
@@ -173,7 +173,7 @@ void TFrm_Main::Thrd_Download() {
         if (plat::FileExists(bootImage) && plat::FileExists(installImage)) {
           // The hand-off shows its own progress while it verifies.
           ui.Sync([this] { host.SetTaskbarProgress(FormHost::TaskbarState::None, 0, 0); });
-          Thrd_Install();
+          RunStage(Stage::Install);  // on this worker
         } else {
           ui.Sync([this] { MissingImageStep(*this); });
         }

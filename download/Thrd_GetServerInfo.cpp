@@ -3,7 +3,7 @@
 #include "download/ServerRequests.h"
 #include "download/ServerUrl.h"
 #include "platform/http.h"
-#include "shell/F_Main.h"
+#include "window/main_model.h"
 
 namespace corvane {
 
@@ -20,13 +20,13 @@ bool ProgramHttpGet(const std::string& url, std::string& body) {
 
 }  // namespace
 
-void TFrm_Main::Thrd_GetServerInfo() {
+void TMainModel::Thrd_GetServerInfo() {
   FetchServerDirectory(ProgramHttpGet, DirectoryPageUrl(), [this](const std::string& notice) {
     ui.Sync([&] { ShowTips(notice, "", PnlHome, 0); });
   });
 }
 
-void TFrm_Main::Statistics(const std::string& pMID, const std::string& pClientVer, int32_t pType) {
+void TMainModel::Statistics(const std::string& pMID, const std::string& pClientVer, int32_t pType) {
   SendStatistics(ProgramHttpGet, pType, pMID, pClientVer);
 }
 

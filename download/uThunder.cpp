@@ -7,7 +7,7 @@
 #include "common/errors.h"
 #include "common/text.h"
 #include "common/ui_thread.h"
-#include "common/zip.h"
+#include "platform/unzip.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
 #include "handoff/boot_entry.h"
 #include "handoff/boot_record.h"
 #include "platform/platform.h"
-#include "shell/F_Main.h"
+#include "window/main_model.h"
 
 namespace corvane {
 
@@ -9,7 +9,7 @@ namespace corvane {
 // its own function (handoff/boot_entry.h); before the first change the record
 // of what will change is kept (handoff/boot_record.h). The failure text of
 // the store branch is not shown anywhere: the caller only learns false.
-bool TFrm_Main::MakeBoot(const std::string& pTitle, int32_t pTimeout) {
+bool TMainModel::MakeBoot(const std::string& pTitle, int32_t pTimeout) {
   try {
     const BootPlaces places = CurrentBootPlaces();
     // Without the work folder nothing is changed.

@@ -8,7 +8,7 @@
 #include "common/text.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
-#include "shell/F_Main.h"
+#include "window/main_model.h"
 
 namespace corvane {
 
@@ -52,7 +52,7 @@ void WriteHandoffFile(const std::string& file, const std::string& platform, cons
 
 }  // namespace
 
-void TFrm_Main::Thrd_Install() {
+void TMainModel::Thrd_Install() {
   auto show = [this](const char* info, const char* caption) {
     ui.Sync([&] {
       lblInstallInfo.SetCaption(info);
@@ -81,7 +81,7 @@ void TFrm_Main::Thrd_Install() {
       const int64_t installSize = std::max<int64_t>(plat::FileSize(files.installImage), 0);
       const int64_t total = installSize + std::max<int64_t>(plat::FileSize(files.bootImage), 0);
       struct ClearTaskbar {
-        TFrm_Main& f;
+        TMainModel& f;
         ~ClearTaskbar() {
           try {
             f.ClearTaskbarProgress();

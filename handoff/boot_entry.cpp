@@ -3,7 +3,6 @@
 #include "common/text.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
-#include "shell/startup.h"
 
 namespace corvane {
 

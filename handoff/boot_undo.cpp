@@ -9,7 +9,7 @@
 #include "inspection/uCommon.h"
 #include "platform/admin_folder.h"
 #include "platform/platform.h"
-#include "shell/Log.h"
+#include "window/Log.h"
 
 namespace corvane {
 

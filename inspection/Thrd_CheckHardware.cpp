@@ -7,8 +7,8 @@
 
 #include "inspection/environment_check.h"
 #include "inspection/uCommon.h"
-#include "shell/F_Main.h"
-#include "shell/Log.h"
+#include "window/main_model.h"
+#include "window/Log.h"
 
 namespace corvane {
 namespace {
@@ -41,7 +41,7 @@ void ShowLine(CheckRecord& r, Control& label, Control& picture, const CheckLine&
 
 }  // namespace
 
-void TFrm_Main::Thrd_CheckHardware() {
+void TMainModel::Thrd_CheckHardware() {
   CheckRecord r;
   try {
     const std::string sysDrive = GetWinDir().substr(0, 2);

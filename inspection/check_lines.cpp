@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "inspection/environment_check.h"
 #include "inspection/uCommon.h"
+#include "platform/platform.h"
 
 namespace corvane {
 
@@ -11,8 +12,8 @@ CheckLine ProcessorLine(const std::string& manufacturer, int32_t addrWidth, int3
   std::string vendor;
   if (Contains(manufacturer, "Intel")) vendor = "英特尔 ";
   else if (Contains(manufacturer, "AMD")) vendor = "AMD ";
-  const std::string text =
-      vendor + Format("%d位 %d核@", addrWidth, cores) + FormatFixed(static_cast<double>(mhz) / 1000.0, 2) + "GHz";
+  const std::string text = vendor + Format("%d位 %d核@", addrWidth, cores) +
+                           FormatFixed(static_cast<double>(mhz) / 1000.0, 2, plat::DecimalSeparator()) + "GHz";
   return {text, cores >= 2};
 }
 

@@ -36,6 +36,11 @@ std::string GetPersonalDir();
 std::string GetFavoritesDir();
 std::string GetAppDataDir();
 
+// The program's work folder, where the payload is unpacked: the
+// application-data folder + "\Corvane" (no trailing backslash).
+inline constexpr const char* kWorkFolderName = "Corvane";
+std::string WorkFolder();
+
 // The temporary and Windows folders, each ending in "\".
 std::string GetTempDir();
 std::string GetWinDir();

@@ -103,4 +103,6 @@ void ExtractResToFile(const std::string& resType, const std::string& resName, co
   if (!plat::WriteWholeFile(fileName, data)) throw Exception("Cannot create file \"" + fileName + "\"");
 }
 
+std::string WorkFolder() { return GetAppDataDir() + "\\" + kWorkFolderName; }
+
 }  // namespace corvane

@@ -165,11 +165,11 @@ int64_t GetDriveFreeSize(const std::string& drive) { return DriveSize(drive, "Fr
 
 std::string FormatByteSize(int64_t size) {
   const double v = static_cast<double>(size);
-  if (size > 1073741824) return FormatFixed(v / 1073741824.0, 2) + "GB";
-  if (size > 1048576) return FormatFixed(v / 1048576.0, 2) + "MB";
-  if (size > 1024) return FormatFixed(v / 1024.0, 2) + "KB";
+  if (size > 1073741824) return FormatFixed(v / 1073741824.0, 2, plat::DecimalSeparator()) + "GB";
+  if (size > 1048576) return FormatFixed(v / 1048576.0, 2, plat::DecimalSeparator()) + "MB";
+  if (size > 1024) return FormatFixed(v / 1024.0, 2, plat::DecimalSeparator()) + "KB";
   if (size == -1) return "未知容量";
-  return FormatFixed(v, 2) + "B";
+  return FormatFixed(v, 2, plat::DecimalSeparator()) + "B";
 }
 
 std::string RunAndCapture(const std::string& commandLine, const std::string& currentDir) {

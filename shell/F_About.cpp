@@ -1,7 +1,7 @@
 #include "shell/F_About.h"
 
 #include "platform/session.h"
-#include "shell/layout_kit.h"
+#include "window/layout_kit.h"
 #include "shell/window_rules.h"
 
 namespace corvane {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "shell/form_model.h"
+#include "window/form_model.h"
 
 namespace corvane {
 

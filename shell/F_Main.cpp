@@ -1,28 +1,16 @@
 #include "shell/F_Main.h"
 
-#include <algorithm>
-#include <memory>
 #include <thread>
 
 #include "platform/session.h"
-#include "shell/Log.h"
 #include "shell/startup.h"
 #include "shell/window_rules.h"
 #include "update/Updater.h"
+#include "window/Log.h"
 
 namespace corvane {
 
-std::string TVerInfo::FileVersion() const { return plat::FileVersionText(); }
-
-#define CORVANE_BIND_CONTROL(n) n(form[#n]),
-
-TFrm_Main::TFrm_Main(UiThread& ui_, Clock& clock_, FormHost& host_)
-    : ui(ui_),
-      clock(clock_),
-      host(host_),
-      form("Frm_Main", kAppTitle, 350, 330, BuildMainLayout),
-      CORVANE_MAIN_CONTROLS(CORVANE_BIND_CONTROL) VerInfo() {
-  form.BindUiThread(&ui);
+TFrm_Main::TFrm_Main(UiThread& ui_, Clock& clock_, FormHost& host_) : TMainModel(ui_, clock_, host_) {
   TUpdater::Events events;
   events.OnProgress = [this](const UpdateProgress& p) {
     UpdaterProgress(Updater.get(), p.FileURL, p.FileSize, p.BytesRead, p.ElapsedTime, p.EstimatedTimeLeft,
@@ -31,13 +19,11 @@ TFrm_Main::TFrm_Main(UiThread& ui_, Clock& clock_, FormHost& host_)
   events.OnRestart = [this] { host.CloseMainWindow(); };
   events.OnOpenWebPage = [this](const std::string& url) { host.ShellOpen(url); };
   events.Log = [](const std::string& line) { Log(line); };
-  Updater = std::make_unique<TUpdater>(ui, clock, std::move(events));
+  Updater = decltype(Updater)(new TUpdater(ui, clock, std::move(events)), [](TUpdater* u) { delete u; });
   InitMenu();
   BindHandlers();
   TipsInfo.OnChange = [this] { form.NotifyAll(nullptr, Control::Change::Visible); };
 }
-
-#undef CORVANE_BIND_CONTROL
 
 // Workers that still run hold `this`; the program never destroys its main
 // window before the process ends, and tests wait for LiveWorkers() == 0.
@@ -102,33 +88,6 @@ void TFrm_Main::Pump() {
   const int64_t now = clock.NowMs();
   tmrAuto.RunIfDue(now);
   TipsInfo.Check(now);
-}
-
-void TFrm_Main::ShowTips(const std::string& pInfo, const std::string& pTitle, Control& pParent, int32_t pTimeout) {
-  TipsInfo.SetDisplayTime(static_cast<int64_t>(pTimeout) * 1000);
-  TipsInfo.Show(pInfo, pTitle, pParent.Name(), clock.NowMs());
-}
-
-// Every balloon showing closes at its next check; the value stays until the
-// next ShowTips.
-void TFrm_Main::HideTips() { TipsInfo.SetDisplayTime(1); }
-
-std::function<void(int64_t)> TFrm_Main::VerifyProgress(int64_t base, int64_t total) {
-  auto shown = std::make_shared<int64_t>(-1);  // thousandths
-  return [this, base, total, shown](int64_t hashed) {
-    if (total <= 0) return;
-    const int64_t done = std::clamp<int64_t>(base + hashed, 0, total);
-    const auto thousandths = static_cast<int64_t>(static_cast<double>(done) / static_cast<double>(total) * 1000.0);
-    if (thousandths == *shown) return;
-    *shown = thousandths;
-    ui.Sync([&] {
-      host.SetTaskbarProgress(FormHost::TaskbarState::Normal, static_cast<uint64_t>(done), static_cast<uint64_t>(total));
-    });
-  };
-}
-
-void TFrm_Main::ClearTaskbarProgress() {
-  ui.Sync([this] { host.SetTaskbarProgress(FormHost::TaskbarState::None, 0, 0); });
 }
 
 namespace {

@@ -1,6 +1,7 @@
-// The main window TFrm_Main: the model of its screens, the run state of one
-// upgrade run, the wizard's handlers and the stage methods. Everything here
-// is portable; the Win32 view (shell/win32/) draws the model and turns the
+// The main window TFrm_Main: the model of its screens and run state
+// (window/main_model.h, whose stage methods live in their modules), the
+// wizard's handlers and the workers the stages run on. Everything here is
+// portable; the Win32 view (shell/win32/) draws the model and turns the
 // user's input into the handler calls below.
 //
 // Threads: handlers, the timer and the tips run on the UI thread. Each stage
@@ -10,80 +11,15 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "common/clock.h"
-#include "common/ui_thread.h"
-#include "shell/F_Main_controls.h"
-#include "shell/form_host.h"
-#include "shell/form_model.h"
-#include "shell/tips_model.h"
+#include "window/main_model.h"
 
 namespace corvane {
 
-class TThunder;
-class TUpdater;
-
-// The wizard step whose default button the auto mode counts down on.
-enum class TStep : uint8_t { Home = 0, Check = 1, Backup = 2, Download = 3 };
-
-// The stages a handler can start on a worker.
-enum class Stage : uint8_t { CheckHardware, Backup, Download, Install, CheckUpdate };
-
-// The version-information component: FileVersion of the program's version
-// resource.
-struct TVerInfo {
-  std::string FileVersion() const;
-};
-
-class TFrm_Main {
+class TFrm_Main : public TMainModel {
  public:
   TFrm_Main(UiThread& ui, Clock& clock, FormHost& host);
-  virtual ~TFrm_Main();
-  TFrm_Main(const TFrm_Main&) = delete;
-  TFrm_Main& operator=(const TFrm_Main&) = delete;
-
-  UiThread& ui;
-  Clock& clock;
-  FormHost& host;
-
-  // ---- the screens -------------------------------------------------------
-  Form form;  // every control below lives in it
-#define CORVANE_DECLARE_CONTROL(n) Control& n;
-  CORVANE_MAIN_CONTROLS(CORVANE_DECLARE_CONTROL)
-#undef CORVANE_DECLARE_CONTROL
-  Timer tmrAuto{"tmrAuto", 1000};
-  TipsModel TipsInfo;
-  std::vector<MenuItem> PopMenus;
-  TVerInfo VerInfo;
-  // The update component (update/Updater.h); its events run UpdaterProgress,
-  // close the window after the hand-over and open a web page.
-  std::unique_ptr<TUpdater> Updater;
-
-  // ---- run state (all start empty, 0 or false) ---------------------------
-  // Written by the environment check inside its hand-overs to the UI thread;
-  // read by the later stages, which start after it.
-  std::string vDataDriver;
-  // UI thread only.
-  TStep vStep = TStep::Home;
-  int32_t vTimeout = 0;
-  // Written by the check (vPlatform) and the download stage, read by the
-  // stages that run after them on the same or a later worker.
-  std::string vPlatform;
-  std::string vExtractSize;
-  std::string vEsdKey;
-  std::string vEsdHash;
-  std::string vBootHash;
-  // Written on the UI thread, read by the backup worker.
-  std::atomic<bool> vStopBackup{false};
-  // Written on the UI thread before CheckUpdate's worker starts; read there.
-  std::atomic<bool> vSilentCheck{false};
-  // Stage-private state kept on the window.
-  std::vector<std::string> vFileList;  // backup: files of the part being copied
-  TThunder* vThunder = nullptr;        // download: the wrapper of the file in progress
+  ~TFrm_Main() override;
 
   // ---- window life ---------------------------------------------------------
   void FormCreate();
@@ -114,37 +50,6 @@ class TFrm_Main {
   void swBtnAutoChanged();
   void tmrAutoTimer();
 
-  // ---- tips (UI thread) ----------------------------------------------------
-  // pTimeout in seconds; 0 means the balloons stay until hidden or closed.
-  void ShowTips(const std::string& pInfo, const std::string& pTitle, Control& pParent, int32_t pTimeout);
-  void HideTips();
-
-  // ---- stages (each on its worker; bodies in their modules) ----------------
-  void Thrd_CheckHardware();                                   // inspection/
-  void Thrd_GetServerInfo();                                   // download/
-  void Statistics(const std::string& pMID, const std::string& pClientVer, int32_t pType);  // download/
-  void Thrd_Backup();                                          // backup/
-  void Thrd_Download();                                        // download/
-  void Thrd_Install();                                         // handoff/
-  bool MakeBoot(const std::string& pTitle, int32_t pTimeout);  // handoff/
-  void CheckUpdate();                                          // update/
-  // The update component's progress event (UI thread).            update/
-  void UpdaterProgress(void* Sender, const std::string& FileURL, int32_t FileSize, int32_t BytesRead,
-                       int32_t ElapsedTime, int32_t EstimatedTimeLeft, uint8_t PercentsDone,
-                       uint8_t TotalPercentsDone, float TransferRate);
-
-  // Taskbar progress while the hand-off hashes the images, from its worker:
-  // the listener for GetFileSHA1 of a file that begins `base` bytes into the
-  // `total` bytes to hash. The taskbar hears of it when the shown thousandth
-  // changes. ClearTaskbarProgress (from a worker) takes the progress away.
-  std::function<void(int64_t bytesHashed)> VerifyProgress(int64_t base, int64_t total);
-  void ClearTaskbarProgress();
-
-  // Arms the auto-mode countdown when the switch is on: vTimeout := 10 and
-  // tmrAuto enabled (the check arms it with vStep = Check).
-  void ArmAutoCountdown();
-  void SetAutoTimer(bool on) { tmrAuto.SetEnabled(on, clock.NowMs()); }
-
   // Starts a stage on a new self-freeing worker. The run's stages (check,
   // backup, download, install) share one slot: a press that would start one
   // while another of them runs is ignored (returns false).
@@ -155,21 +60,15 @@ class TFrm_Main {
 
  protected:
   // Runs the stage's method; tests replace it to observe the hand-overs.
-  virtual void RunStage(Stage s);
+  void RunStage(Stage s) override;
 
  private:
   void InitMenu();
   void BindHandlers();
 
   bool screenSaverWasOn_ = false;
-  // The computer has been asked to restart since the hand-off succeeded:
-  // by "立刻重启" (UI thread) or at the end of the hand-off's wait (worker).
-  std::atomic<bool> restartDone_{false};
   std::atomic<int> liveWorkers_{0};
   std::atomic<bool> runBusy_{false};
 };
-
-// Builds the main window's controls with their places, looks and texts.
-void BuildMainLayout(Form& form);
 
 }  // namespace corvane

@@ -10,12 +10,6 @@
 
 namespace corvane {
 
-void TFrm_Main::ArmAutoCountdown() {
-  if (!swBtnAuto.Checked()) return;
-  vTimeout = 10;
-  SetAutoTimer(true);
-}
-
 void TFrm_Main::btnStartClick() {
   HideTips();
   StartStage(Stage::CheckHardware);

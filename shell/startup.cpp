@@ -1,9 +1,9 @@
 #include "shell/startup.h"
 
-#include "common/zip.h"
 #include "inspection/uCommon.h"
 #include "platform/held.h"
 #include "platform/platform.h"
+#include "platform/unzip.h"
 
 namespace corvane {
 
@@ -15,8 +15,6 @@ plat::Holds& PayloadHolds() {
   return *holds;
 }
 }  // namespace
-
-std::string WorkFolder() { return GetAppDataDir() + "\\" + kWorkFolderName; }
 
 bool UnpackPayload() {
   try {

@@ -3,15 +3,12 @@
 #pragma once
 #include <string>
 
+#include "inspection/uCommon.h"  // WorkFolder
+#include "window/main_model.h"  // kMainClassName, kAppTitle
+
 namespace corvane {
 
 inline constexpr const char* kMutexName = "QL_CORVANE";
-inline constexpr const char* kMainClassName = "TFrm_Main";
-inline constexpr const char* kAppTitle = "QuilloWin10升级助理";
-inline constexpr const char* kWorkFolderName = "Corvane";
-
-// The application-data folder + "\Corvane" (no trailing backslash).
-std::string WorkFolder();
 
 // Extracts the payload archive resource into a work folder made anew, and
 // holds the folder and its files until RemoveWorkFolder (see plat::Holds).

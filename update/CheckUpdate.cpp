@@ -3,12 +3,12 @@
 #include "download/ServerUrl.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
-#include "shell/F_Main.h"
+#include "window/main_model.h"
 #include "update/Updater.h"
 
 namespace corvane {
 
-void TFrm_Main::CheckUpdate() {
+void TMainModel::CheckUpdate() {
   try {
     // Read once: a menu check started meanwhile must not turn this
     // start-up check into a menu check half-way.
@@ -34,7 +34,7 @@ void TFrm_Main::CheckUpdate() {
   }
 }
 
-void TFrm_Main::UpdaterProgress(void*, const std::string&, int32_t, int32_t, int32_t, int32_t, uint8_t,
+void TMainModel::UpdaterProgress(void*, const std::string&, int32_t, int32_t, int32_t, int32_t, uint8_t,
                                 uint8_t TotalPercentsDone, float TransferRate) {
   lblUpdateInfo.SetCaption(UpdateProgressText(TotalPercentsDone, TransferRate, plat::DecimalSeparator()));
   pbUpdate.SetPosition(TotalPercentsDone);

@@ -97,9 +97,11 @@ class DownloadStage : public test::SimMachineTest {
     SetServerUrl(server.Url("/corvane/"));
     frm.vPlatform = "X64";
     frm.vDataDriver = "D:";
-    // The three ways in all end in Thrd_Download on a worker of its own.
+    // The three ways in all end in Thrd_Download on a worker of its own,
+    // which goes on to the hand-off on the same worker.
     frm.body = [this](Stage s) {
       if (s == Stage::Download || s == Stage::Backup) frm.Thrd_Download();
+      if (s == Stage::Install) frm.Thrd_Install();
     };
     frm.form.Observe([this](Control* c, Control::Change ch) {
       if (c == &frm.lblDownLoadInfo && ch == Control::Change::Caption)

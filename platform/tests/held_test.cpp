@@ -5,9 +5,9 @@
 
 #include "common/errors.h"
 #include "common/text.h"
-#include "common/zip.h"
 #include "platform/held.h"
 #include "platform/platform.h"
+#include "platform/unzip.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"
 

@@ -8,6 +8,7 @@
 #include "common/zip.h"
 #include "inspection/uCommon.h"
 #include "platform/platform.h"
+#include "platform/unzip.h"
 #include "shell/startup.h"
 #include "tests/support/test_support.h"
 #include "tests/support/zip_builder.h"

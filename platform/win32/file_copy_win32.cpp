@@ -9,6 +9,7 @@
 
 #include "common/text.h"
 #include "platform/file_copy.h"
+#include "platform/win32/win_handle.h"
 #include "platform/win32/win_path.h"
 
 namespace plat {
@@ -19,18 +20,6 @@ using win::WinPath;
 constexpr DWORD kBufferBytes = 1u << 20;
 constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~Handle() { Close(); }
-  bool ok() const { return h != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!ok()) return true;
-    const bool closed = ::CloseHandle(h) != 0;
-    h = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-};
 
 void RemoveTemp(const std::wstring& tmp) {
   ::SetFileAttributesW(tmp.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -79,7 +68,7 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   // Reading only, sharing everything: another program may keep the file open
   // for writing or delete it meanwhile. No write access is asked for, so the
   // source's data, attributes and times cannot change through this handle.
-  Handle in;
+  WinHandle in;
   in.h = ::CreateFileW(wFrom.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (!in.ok()) return CopyResult::Failed;
@@ -100,7 +89,7 @@ CopyResult CopyFileSafely(const std::string& from, const std::string& to, const 
   // attributes from the start (a file made read-only can still be written
   // through the handle that made it).
   const DWORD attrs = basic.FileAttributes & kCopiedAttributes;
-  Handle out;
+  WinHandle out;
   auto createTemp = [&] {
     return ::CreateFileW(wTmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          (attrs ? attrs : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "platform/platform.h"
+#include "platform/win32/win_handle.h"
 #include "platform/win32/win_path.h"
 
 namespace plat {
@@ -15,15 +16,6 @@ namespace {
 using corvane::Narrow;
 using corvane::Widen;
 using win::WinPath;
-
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE x) : h(x) {}
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE && h != nullptr) ::CloseHandle(h);
-  }
-  bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-};
 
 bool WriteAll(HANDLE h, std::string_view data) {
   size_t done = 0;
@@ -117,7 +109,7 @@ bool SetAttributes(const std::string& path, uint32_t attrs) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  Handle h(::CreateFileW(WinPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  WinHandle h(::CreateFileW(WinPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) return false;
   LARGE_INTEGER size;
@@ -136,14 +128,14 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view data) {
-  Handle h(::CreateFileW(WinPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+  WinHandle h(::CreateFileW(WinPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                          nullptr));
   if (!h.ok()) return false;
   return WriteAll(h.h, data);
 }
 
 bool AppendToFile(const std::string& path, std::string_view data) {
-  Handle h(::CreateFileW(WinPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  WinHandle h(::CreateFileW(WinPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) return false;
   return WriteAll(h.h, data);

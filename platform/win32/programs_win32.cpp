@@ -7,22 +7,13 @@
 
 #include "common/text.h"
 #include "platform/programs.h"
+#include "platform/win32/win_handle.h"
 
 namespace plat {
 namespace {
 
 using corvane::Narrow;
 using corvane::Widen;
-
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~Handle() { Close(); }
-  void Close() {
-    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
-  }
-  bool Valid() const { return h != INVALID_HANDLE_VALUE; }
-};
 
 std::mutex gHookMu;
 std::function<void(const std::string&)> gBeforeStart;
@@ -100,9 +91,9 @@ std::string LongPathName(const std::string& path) {
 }
 
 bool CanOpenForWriting(const std::string& path) {
-  Handle f{::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  WinHandle f{::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr)};
-  return f.Valid();
+  return f.ok();
 }
 
 bool StartProgram(const std::string& program, const std::string& commandLine) { return Launch(program, commandLine); }
@@ -130,16 +121,16 @@ bool WriteAndStartProgram(const std::string& path, std::string_view image, const
   if (::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;BU)",
                                                              SDDL_REVISION_1, &sd, nullptr))
     sa.lpSecurityDescriptor = sd;
-  Handle writer{::CreateFileW(wpath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW,
+  WinHandle writer{::CreateFileW(wpath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr)};
   if (sd) ::LocalFree(sd);
-  if (!writer.Valid() || !WriteAll(writer.h, image)) return false;
+  if (!writer.ok() || !WriteAll(writer.h, image)) return false;
 
-  Handle sharing{::ReOpenFile(writer.h, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0)};
-  if (!sharing.Valid()) return false;
+  WinHandle sharing{::ReOpenFile(writer.h, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0)};
+  if (!sharing.ok()) return false;
   writer.Close();
-  Handle reader{::ReOpenFile(sharing.h, GENERIC_READ, FILE_SHARE_READ, 0)};
-  if (!reader.Valid()) return false;
+  WinHandle reader{::ReOpenFile(sharing.h, GENERIC_READ, FILE_SHARE_READ, 0)};
+  if (!reader.ok()) return false;
   sharing.Close();
   if (!SameContent(reader.h, image)) return false;
 

@@ -4,7 +4,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/sim_machine.h"
-#include "shell/Log.h"
+#include "window/Log.h"
 #include "tests/support/test_support.h"
 
 using namespace corvane;

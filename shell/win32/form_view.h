@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/form_model.h"
+#include "window/form_model.h"
 #include "shell/win32/scene.h"
 
 namespace corvane::view {

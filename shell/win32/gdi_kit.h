@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "shell/form_model.h"
+#include "window/form_model.h"
 
 namespace corvane::view {
 

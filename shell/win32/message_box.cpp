@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "common/text.h"
-#include "shell/layout_kit.h"
+#include "window/layout_kit.h"
 #include "shell/win32/form_view.h"
 #include "shell/win32/gdi_kit.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "shell/form_host.h"
+#include "window/form_host.h"
 
 namespace corvane::view {
 

@@ -8,7 +8,7 @@
 
 #include <map>
 
-#include "shell/form_model.h"
+#include "window/form_model.h"
 
 namespace corvane::view {
 

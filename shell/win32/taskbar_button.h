@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "shell/form_host.h"
+#include "window/form_host.h"
 
 namespace corvane::view {
 

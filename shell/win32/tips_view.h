@@ -7,7 +7,7 @@
 #include <functional>
 #include <map>
 
-#include "shell/tips_model.h"
+#include "window/tips_model.h"
 #include "shell/win32/form_view.h"
 
 namespace corvane::view {

@@ -1,4 +1,4 @@
-#include "shell/tips_model.h"
+#include "window/tips_model.h"
 
 #include <algorithm>
 

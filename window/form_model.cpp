@@ -1,4 +1,4 @@
-#include "shell/form_model.h"
+#include "window/form_model.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "shell/form_model.h"
+#include "window/form_model.h"
 
 namespace corvane::layout {
 

@@ -3,9 +3,8 @@
 // lies above the 350 x 330 client area (top -30).
 #include <string>
 
-#include "shell/F_Main.h"
-#include "shell/layout_kit.h"
-#include "shell/startup.h"
+#include "window/main_model.h"
+#include "window/layout_kit.h"
 
 namespace corvane {
 

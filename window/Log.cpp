@@ -1,4 +1,4 @@
-#include "shell/Log.h"
+#include "window/Log.h"
 
 #include "common/text.h"
 #include "platform/platform.h"
