@@ -9,6 +9,7 @@
 #include "common/ui_thread.h"
 #include "platform/unzip.h"
 #include "inspection/uCommon.h"
+#include "platform/detached_thread.h"
 #include "platform/platform.h"
 
 namespace corvane {
@@ -162,7 +163,12 @@ bool TThunder::Start() {
     if (s.pollerRunning) return true;  // the loop of an earlier start still runs
     s.pollerRunning = true;
   }
-  std::thread(DoProgress, shared_).detach();
+  if (!plat::StartDetachedThread([shared = shared_] { DoProgress(shared); })) {
+    std::lock_guard<std::mutex> g(s.doneMu);
+    s.pollerRunning = false;
+    s.downloading = false;
+    return false;
+  }
   return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "platform/detached_thread.h"
 #include "platform/session.h"
 #include "shell/startup.h"
 #include "shell/window_rules.h"
@@ -97,21 +98,20 @@ bool IsRunStage(Stage s) { return s != Stage::CheckUpdate; }
 bool TFrm_Main::StartStage(Stage s) {
   if (IsRunStage(s) && runBusy_.exchange(true)) return false;  // one already runs
   ++liveWorkers_;
-  try {
-    std::thread([this, s] {
-      try {
-        RunStage(s);
-      } catch (const std::exception& e) {
-        // Stages catch their own errors; this keeps a stray one from ending
-        // the process.
-        Log(std::string("Worker Error:") + e.what());
-      } catch (...) {
-        Log("Worker Error:");
-      }
-      if (IsRunStage(s)) runBusy_ = false;
-      --liveWorkers_;
-    }).detach();
-  } catch (...) {  // no thread could be made
+  const bool started = plat::StartDetachedThread([this, s] {
+    try {
+      RunStage(s);
+    } catch (const std::exception& e) {
+      // Stages catch their own errors; this keeps a stray one from ending
+      // the process.
+      Log(std::string("Worker Error:") + e.what());
+    } catch (...) {
+      Log("Worker Error:");
+    }
+    if (IsRunStage(s)) runBusy_ = false;
+    --liveWorkers_;
+  });
+  if (!started) {  // no thread could be made
     if (IsRunStage(s)) runBusy_ = false;
     --liveWorkers_;
     return false;
