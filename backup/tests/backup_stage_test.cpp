@@ -32,6 +32,7 @@
 #include "shell/F_Main.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -45,14 +46,7 @@ const std::string kDesk = "C:\\Users\\User\\Desktop";
 const std::string kPublic = "C:\\Users\\Public\\Desktop";
 const std::string kBak = "D:\\WIN10DATA\\资料备份";
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 // The window with the download stage replaced by a recorder.
 class BackupFrm : public TFrm_Main {

@@ -10,6 +10,7 @@
 #include "inspection/uCommon.h"
 #include "shell/F_Main.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -19,14 +20,7 @@ const char* const kId = "{8ef5a46a-844e-42c0-82e7-9aed7ba9a7a1}";
 const char* const kBootMgr = "{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
 const char* const kTitle = "升级到Windows10系统";
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 class BootEntry : public test::HandoffMachine {
  protected:

@@ -16,6 +16,7 @@
 #include "platform/admin_folder.h"
 #include "shell/F_Main.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -26,14 +27,7 @@ const char* const kBootMgr = "{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
 const char* const kLoader = "{5f1c2a8e-3b7d-4c61-9a0e-2d4b6f8c1e37}";
 const uint32_t kRhs = plat::kAttrReadOnly | plat::kAttrHidden | plat::kAttrSystem;
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 // Every file of the drives (work folder aside, the store is compared on its
 // own) with its bytes and attributes, and every folder.

@@ -27,6 +27,7 @@
 #include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -35,14 +36,7 @@ namespace fs = std::filesystem;
 const char* const kTitle = "升级到Windows10系统";
 const char* const kId = "{8ef5a46a-844e-42c0-82e7-9aed7ba9a7a1}";
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 std::string Read(const std::string& path) {
   std::string s;

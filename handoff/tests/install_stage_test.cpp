@@ -16,6 +16,7 @@
 #include "shell/F_Main.h"
 #include "tests/support/op_server.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -28,13 +29,7 @@ const char* const kSuccessTip = " 引导成功，10秒后重启系统进入Windo
 const char* const kFailureInfo = "糟糕，引导进入Windows10安装程序失败！";
 const char* const kFailureTip = " 引导过程遭到安全软件拦截，请放行或者暂时退出安全软件！";
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
+struct NoHost : test::NoHost {
   // The taskbar button's progress, "state done/total" (UI thread).
   std::vector<std::string> taskbar;
   void SetTaskbarProgress(TaskbarState s, uint64_t done, uint64_t total) override {

@@ -17,6 +17,7 @@
 #include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -26,14 +27,7 @@ using nlohmann::json;
 
 constexpr int64_t kGiB = 1'073'741'824;
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 // What the progress panel said while the worker paused, and how long each
 // pause took on the virtual clock.

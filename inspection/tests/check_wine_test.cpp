@@ -16,20 +16,14 @@
 #include "shell/F_Main.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 std::string WinePath(std::string host) {
   if (!host.empty() && host[0] == '/') host = "Z:" + host;

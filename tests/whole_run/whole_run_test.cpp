@@ -30,6 +30,7 @@
 #include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 #include "tests/support/virtual_clock.h"
+#include "tests/support/no_host.h"
 
 namespace corvane {
 namespace {
@@ -46,14 +47,7 @@ const char* const kInstallImage = "D:\\Win10Data\\System\\Install.img";
 const char* const kBootImage = "C:\\Boot\\Win8PE.iso";
 const char* const kEntry = "{8ef5a46a-844e-42c0-82e7-9aed7ba9a7a1}";
 
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
+using test::NoHost;
 
 // Bytes that differ from one offset to the next.
 std::string Pattern(size_t n, unsigned seed) {
