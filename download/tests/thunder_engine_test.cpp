@@ -7,7 +7,7 @@
 
 #include "download/tests/thunder_test_support.h"
 #include "download/uThunder.h"
-#include "tests/support/fault_http_server.h"
+#include "tests/support/op_server.h"
 
 namespace corvane {
 namespace {
@@ -61,15 +61,18 @@ class ThunderEngineTest : public test::ThunderFixture {
 
 TEST_F(ThunderEngineTest, StopAndResumeInANewWrapperEndsWithTheRightFile) {
   const std::string content = test::PatternContent(6 << 20, 21);
-  test::FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  ASSERT_TRUE(DownloadThenStop(server.Url(), 1 << 20, false));
+  test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
+  server.AddFault("throttle=1048576");
+  const std::string url = server.Url("/file.bin");
+  ASSERT_TRUE(DownloadThenStop(url, 1 << 20, false));
   EXPECT_FALSE(plat::FileExists(target_));
   EXPECT_TRUE(plat::FileExists(target_ + ".cvdl"));
   EXPECT_EQ(EngineFolders(), 0);
 
-  server.faults.throttle = 0;
-  TThunder t(server.Url(), target_, "", true, true);
+  server.Control("clear");
+  TThunder t(url, target_, "", true, true);
   std::atomic<int> completed{0};
   t.OnComplete = [&] { ++completed; };
   ASSERT_TRUE(t.Start());
@@ -84,20 +87,18 @@ TEST_F(ThunderEngineTest, StopAndResumeInANewWrapperEndsWithTheRightFile) {
 
 TEST_F(ThunderEngineTest, StopWithDelTempRemovesThePartialData) {
   const std::string content = test::PatternContent(4 << 20, 22);
-  test::FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  ASSERT_TRUE(DownloadThenStop(server.Url(), 500000, true));
+  test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
+  server.AddFault("throttle=1048576");
+  ASSERT_TRUE(DownloadThenStop(server.Url("/file.bin"), 500000, true));
   EXPECT_FALSE(plat::FileExists(target_));
   EXPECT_FALSE(plat::FileExists(target_ + ".cvdl"));
   EXPECT_FALSE(plat::FileExists(target_ + ".cvdl.rec"));
 }
 
 TEST_F(ThunderEngineTest, EngineFailureIsReportedAsError) {
-  std::string url;
-  {
-    test::FaultHttpServer gone("x");
-    url = gone.Url();
-  }
+  const std::string url = test::ClosedPortUrl("/file.bin");
   TThunder t(url, target_, "", false, true);
   std::atomic<int> code{-1};
   t.OnError = [&](uint8_t c) { code = c; };

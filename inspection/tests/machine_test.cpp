@@ -12,7 +12,7 @@
 #include "platform/exclusive_file.h"
 #include "platform/platform.h"
 #include "platform/system_actions.h"
-#include "tests/support/loopback_http.h"
+#include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 
 #ifdef _WIN32
@@ -64,11 +64,12 @@ TEST(FormatByteSize, UnitBoundariesAndTheUnknownSize) {
   for (const auto& [size, text] : table) EXPECT_EQ(FormatByteSize(size), text) << size;
 }
 
-// ---- downloads (a loopback server on both builds) ---------------------------
+// ---- downloads (the loopback operator server on both builds) -----------------
 
 TEST_F(Machine, DownloadWritesTheBodyOfASuccessfulReply) {
-  test::LoopbackHttp server;
-  server.SetBody("/x64.ini", "[Config]\r\nesdurl=http://x/\r\n");
+  test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("x64.ini", "[Config]\r\nesdurl=http://x/\r\n");
   const std::string file = Path("config.ini");
   ASSERT_TRUE(DownloadToFile(server.Url("/x64.ini"), file));
   std::string got;
@@ -76,17 +77,19 @@ TEST_F(Machine, DownloadWritesTheBodyOfASuccessfulReply) {
   EXPECT_EQ(got, "[Config]\r\nesdurl=http://x/\r\n");
   EXPECT_TRUE(StartsWith(server.LastRequest(), "GET /x64.ini HTTP/1.1\r\n")) << server.LastRequest();
   // An empty body is a download too.
-  server.SetBody("/empty", "");
+  server.WriteFile("empty", "");
   ASSERT_TRUE(DownloadToFile(server.Url("/empty"), file));
   EXPECT_EQ(plat::FileSize(file), 0);
 }
 
 TEST_F(Machine, FailedDownloadsLeaveNoFileEvenAnOldOne) {
-  test::LoopbackHttp server;
-  server.SetRaw("/moved", "HTTP/1.1 302 Found\r\nLocation: /x64.ini\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  server.SetBody("/x64.ini", "target of the redirect");
+  test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.AddFault("path=/moved&status=302&location=%2Fx64.ini");
+  server.WriteFile("x64.ini", "target of the redirect");
   // The connection breaks after part of the body.
-  server.SetRaw("/cut", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\npartial");
+  server.WriteFile("cut", "partial" + std::string(93, '.'));
+  server.AddFault("path=/cut&close-after=7");
   const std::string file = Path("config.ini");
   for (const std::string url : {server.Url("/missing"), server.Url("/moved"), server.Url("/cut"),
                                 std::string("http://127.0.0.1:1/x64.ini")}) {
@@ -94,13 +97,13 @@ TEST_F(Machine, FailedDownloadsLeaveNoFileEvenAnOldOne) {
     EXPECT_FALSE(DownloadToFile(url, file)) << url;
     EXPECT_FALSE(plat::FileExists(file)) << url;
   }
-  EXPECT_EQ(server.Requests(), 3);  // the redirect was not followed
+  EXPECT_EQ(server.Requests().size(), 3u);  // the redirect was not followed
 }
 
 #ifndef _WIN32
 TEST_F(Machine, DownloadGoesDirectWhateverTheProxySettings) {
-  test::LoopbackHttp server;
-  server.SetBody("/a", "direct");
+  test::TestServer server;
+  server.WriteFile("a", "direct");
   ::setenv("http_proxy", "http://127.0.0.1:1", 1);
   ::setenv("HTTP_PROXY", "http://127.0.0.1:1", 1);
   const bool ok = DownloadToFile(server.Url("/a"), Path("a.txt"));

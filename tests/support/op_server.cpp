@@ -9,10 +9,14 @@
 #include <stdexcept>
 
 #ifdef _WIN32
+#include <winsock2.h>
 #include <windows.h>
 #include "platform/win32/wininet_delayed.h"
 #else
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -85,8 +89,54 @@ std::string TestServer::Control(const std::string& command) const {
   return r.body;
 }
 
+std::string TestServer::Path(const std::string& relPath) const {
+  return (std::filesystem::path(root_) / std::filesystem::path(relPath).relative_path()).string();
+}
+
 std::vector<std::string> TestServer::StatQueries() const { return Lines(Control("stats")); }
 std::vector<std::string> TestServer::Requests() const { return Lines(Control("requests")); }
+
+namespace {
+int64_t Counter(const std::string& counters, const std::string& name) {
+  for (const std::string& line : Lines(counters))
+    if (line.compare(0, name.size() + 1, name + "=") == 0) return std::stoll(line.substr(name.size() + 1));
+  throw std::runtime_error("opserver: no counter " + name);
+}
+}  // namespace
+
+int64_t TestServer::BytesSent() const { return Counter(Control("counters"), "bytes-sent"); }
+int TestServer::MaxConcurrent() const { return static_cast<int>(Counter(Control("counters"), "max-concurrent")); }
+
+std::string ClosedPortUrl(const std::string& path) {
+#ifdef _WIN32
+  static const bool started = [] {
+    WSADATA d;
+    return ::WSAStartup(MAKEWORD(2, 2), &d) == 0;
+  }();
+  (void)started;
+#endif
+  // A port the system hands out and that is closed again at once.
+  const auto s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int port = 0;
+#ifdef _WIN32
+  int len = sizeof a;
+#else
+  socklen_t len = sizeof a;
+#endif
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    port = ntohs(a.sin_port);
+#ifdef _WIN32
+  ::closesocket(s);
+#else
+  ::close(s);
+#endif
+  if (port == 0) throw std::runtime_error("no free port");
+  return "http://127.0.0.1:" + std::to_string(port) + path;
+}
 
 #ifndef _WIN32
 namespace {

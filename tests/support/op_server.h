@@ -3,6 +3,7 @@
 // a server that their wrapper script starts (tests/wine/with-opserver), whose
 // address they find in the environment variable CORVANE_OPSERVER_URL.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ class OpServer {
 };
 #endif
 
+// "http://127.0.0.1:PORT" + path on a port where nothing listens.
+std::string ClosedPortUrl(const std::string& path);
+
 // Plain GET for tests (status and body); status 0 when the request failed.
 struct TestResponse {
   int status = 0;
@@ -58,9 +62,18 @@ class TestServer {
   // Writes a file that the server then serves at "/" + relPath.
   void WriteFile(const std::string& relPath, const std::string& content) const;
   void RemoveFile(const std::string& relPath) const;
+  // The served file at "/" + relPath, as this process names it.
+  std::string Path(const std::string& relPath) const;
   std::string Control(const std::string& command) const;
+  // Adds one fault rule: "key=value&..." (tools/opserver/faults.h).
+  void AddFault(const std::string& settings) const { Control("fault?" + settings); }
   std::vector<std::string> StatQueries() const;
   std::vector<std::string> Requests() const;
+  // The request line and headers of the last request, as received.
+  std::string LastRequest() const { return Control("last-request"); }
+  // Body bytes sent, and the most bodies in flight at once.
+  int64_t BytesSent() const;
+  int MaxConcurrent() const;
 
  private:
   std::string base_, root_;

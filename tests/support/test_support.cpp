@@ -19,6 +19,18 @@ namespace {
 std::atomic<int> counter{0};
 }
 
+std::string PatternContent(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  uint32_t x = seed * 2654435761u + 12345u;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
 std::string MakeTempDir(const std::string& tag) {
 #ifdef _WIN32
   wchar_t buf[MAX_PATH];

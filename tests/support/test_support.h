@@ -2,6 +2,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #ifndef _WIN32
@@ -30,6 +31,9 @@ class SimMachineTest : public ::testing::Test {
 #endif
 
 namespace corvane::test {
+// Deterministic content that differs at every offset's neighbourhood.
+std::string PatternContent(size_t size, uint32_t seed);
+
 // A fresh empty folder for the test (a Windows path on win32, a host path on
 // posix); removed by the caller or left in the temp folder.
 std::string MakeTempDir(const std::string& tag);

@@ -6,11 +6,14 @@
 //            [--tls-cert PEM --tls-key PEM]
 //
 // With a certificate and key it answers HTTPS instead of HTTP.
-// RULE is "key=value,key=value" with the keys path, times, status,
-// close-after, ignore-range, stall, stall-body, throttle (see faults.h).
+// RULE is "key=value,key=value" with the keys of faults.h (path, times,
+// status, location, close-after, stall, stall-body, stall-after, throttle,
+// ignore-range, misplace-range, refuse-range, changing-etag, weak-etag,
+// no-last-modified, no-length, length-delta, chunked, bad-chunk, bad-head).
 // At run time, GET /_control/fault?key=value&..., /_control/clear,
 // /_control/faults, /_control/stats (stat.php queries), /_control/requests,
-// /_control/clear-logs and /_control/quit.
+// /_control/last-request, /_control/counters, /_control/clear-logs and
+// /_control/quit.
 #include <signal.h>
 #include <unistd.h>
 

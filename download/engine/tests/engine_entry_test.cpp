@@ -16,7 +16,7 @@
 #include "download/engine/engine_text.h"
 #include "download/engine/fault_points.h"
 #include "download/engine/xldl_records.h"
-#include "tests/support/fault_http_server.h"
+#include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 
 extern "C" {
@@ -32,7 +32,6 @@ int32_t XLDL_CALL XL_QueryTaskInfoEx(XL_HANDLE, TDownTaskInfo*);
 namespace xldl {
 namespace {
 
-using corvane::test::FaultHttpServer;
 using corvane::test::PatternContent;
 
 bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::u8path(path)); }
@@ -133,9 +132,11 @@ class EngineEntryTest : public ::testing::Test {
 
 TEST_F(EngineEntryTest, StopWithDeletionReturnsWhileTheTaskIsInItsLastFlush) {
   const std::string content = PatternContent(4 << 20, 31);
-  FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  const XL_HANDLE h = StartTask(server.Url());
+  corvane::test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
+  server.AddFault("throttle=1048576");
+  const XL_HANDLE h = StartTask(server.Url("/file.bin"));
   ASSERT_EQ(WaitFor(h, 300000).stat, TSC_DOWNLOAD);
 
   Hold hold;
@@ -177,13 +178,15 @@ class EngineThrowTest : public EngineEntryTest, public ::testing::WithParamInter
 
 TEST_P(EngineThrowTest, AnExceptionInAThreadEndsTheTaskInError) {
   const std::string content = PatternContent(2 << 20, 32);
-  FaultHttpServer server(content);
-  server.faults.throttle = 4 << 20;
+  corvane::test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
+  server.AddFault("throttle=4194304");
   g_throwAt = GetParam();
   faults::SetHook([](faults::Point p) {
     if (p == g_throwAt) throw std::runtime_error("fault point");
   });
-  const XL_HANDLE h = StartTask(server.Url());
+  const XL_HANDLE h = StartTask(server.Url("/file.bin"));
   const TDownTaskInfo info = WaitFor(h, int64_t{1} << 40);
   EXPECT_EQ(info.stat, TSC_ERROR);
   EXPECT_EQ(info.fail_code, TASK_ERROR_UNKNOWN);

@@ -1,14 +1,18 @@
-// The engine against a loopback server with faults: every case ends with the
-// right file or in ERROR, never with a complete-looking wrong file.
+// The engine against the loopback operator server with faults: every case
+// ends with the right file or in ERROR, never with a complete-looking wrong
+// file.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "download/engine/download_task.h"
-#include "tests/support/fault_http_server.h"
+#include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
@@ -20,7 +24,6 @@
 namespace xldl {
 namespace {
 
-using corvane::test::FaultHttpServer;
 using corvane::test::PatternContent;
 
 std::string ReadAll(const std::string& path) {
@@ -46,6 +49,7 @@ Tuning FastTuning() {
 class EngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_TRUE(server_.Available()) << "no operator server";
     dir_ = corvane::test::MakeTempDir("engine");
     target_ = dir_ + "/image.img";
   }
@@ -110,74 +114,82 @@ class EngineTest : public ::testing::Test {
     EXPECT_EQ(info.fPercent, 1.0f);
   }
 
+  // Serves `content` as the file of Url().
+  void Serve(const std::string& content) { server_.WriteFile("file.bin", content); }
+  std::string Url() const { return server_.Url("/file.bin"); }
+  // Replaces the fault rules with these ("key=value&...", one rule each).
+  void Faults(std::initializer_list<std::string> rules) {
+    server_.Control("clear");
+    for (const auto& r : rules) server_.AddFault(r);
+  }
+
+  corvane::test::TestServer server_;
   RateLimiter limiter_;
   std::string dir_, target_;
 };
 
 TEST_F(EngineTest, FetchesOverSeveralConnections) {
   const std::string content = PatternContent(3 << 20, 1);
-  FaultHttpServer server(content);
-  server.faults.throttle = 8 << 20;
-  ExpectComplete(Run(server.Url(), false), content);
-  EXPECT_GT(server.MaxConcurrent(), 1);
-  EXPECT_LT(server.BytesSent(), static_cast<int64_t>(content.size()) * 3 / 2);
+  Serve(content);
+  Faults({"throttle=8388608"});
+  ExpectComplete(Run(Url(), false), content);
+  EXPECT_GT(server_.MaxConcurrent(), 1);
+  EXPECT_LT(server_.BytesSent(), static_cast<int64_t>(content.size()) * 3 / 2);
 }
 
 TEST_F(EngineTest, EmptyAndTinyFiles) {
   for (size_t size : {size_t{0}, size_t{1}, size_t{70000}}) {
     const std::string content = PatternContent(size, 2);
-    FaultHttpServer server(content);
-    ExpectComplete(Run(server.Url(), false), content);
+    Serve(content);
+    ExpectComplete(Run(Url(), false), content);
   }
 }
 
 // Each fault, switched on for the first few answers, ends in the right file.
+// The rules go to the server in order; a request takes the first that fits.
 struct Fault {
   const char* name;
-  void (*arm)(corvane::test::FaultPlan&);
+  std::vector<std::string> rules;
 };
 
 class EngineFaultTest : public EngineTest, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(EngineFaultTest, EndsWithTheRightFile) {
   const std::string content = PatternContent(2 << 20, 3);
-  FaultHttpServer server(content);
-  GetParam().arm(server.faults);
-  ExpectComplete(Run(server.Url(), false), content);
+  Serve(content);
+  for (const std::string& rule : GetParam().rules) server_.AddFault(rule);
+  ExpectComplete(Run(Url(), false), content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, EngineFaultTest,
     ::testing::Values(
-        Fault{"DroppedConnections", [](auto& f) { f.dropAfter = 100000; f.dropCount = 3; }},
-        Fault{"AlwaysDroppedAfterSomeBytes", [](auto& f) { f.dropAfter = 50000; f.dropCount = -1; }},
-        Fault{"RangeIgnored", [](auto& f) { f.ignoreRange = -1; }},
-        Fault{"RangeIgnoredOnce", [](auto& f) { f.ignoreRange = 2; }},
-        Fault{"MisplacedContentRange", [](auto& f) { f.misplacedRange = 2; }},
-        Fault{"AlwaysMisplacedFallsBackToTheWholeBody", [](auto& f) { f.misplacedRange = -1; }},
-        Fault{"Refused416", [](auto& f) { f.refuse416 = 2; }},
-        Fault{"NoContentLength", [](auto& f) { f.noContentLength = true; }},
-        Fault{"NoContentLengthNoRanges", [](auto& f) { f.noContentLength = true; f.ignoreRange = -1; }},
-        Fault{"ContentLengthTooSmall", [](auto& f) { f.lengthDelta = -1000; }},
-        Fault{"ContentLengthTooLarge", [](auto& f) { f.lengthDelta = 1000; }},
-        Fault{"ContentLengthTooSmallNoRanges", [](auto& f) { f.lengthDelta = -1000; f.ignoreRange = -1; }},
-        Fault{"StalledConnections", [](auto& f) { f.stallAfter = 30000; f.stallCount = 2; }},
-        Fault{"DroppedWithoutRanges", [](auto& f) { f.ignoreRange = -1; f.dropAfter = 50000; f.dropCount = 1; }},
+        Fault{"DroppedConnections", {"close-after=100000&times=3"}},
+        Fault{"AlwaysDroppedAfterSomeBytes", {"close-after=50000"}},
+        Fault{"RangeIgnored", {"ignore-range=1"}},
+        Fault{"RangeIgnoredOnce", {"ignore-range=1&times=2"}},
+        Fault{"MisplacedContentRange", {"misplace-range=1&times=2"}},
+        Fault{"AlwaysMisplacedFallsBackToTheWholeBody", {"misplace-range=1"}},
+        Fault{"Refused416", {"refuse-range=1&times=2"}},
+        Fault{"NoContentLength", {"no-length=1"}},
+        Fault{"NoContentLengthNoRanges", {"no-length=1&ignore-range=1"}},
+        Fault{"ContentLengthTooSmall", {"length-delta=-1000"}},
+        Fault{"ContentLengthTooLarge", {"length-delta=1000"}},
+        Fault{"ContentLengthTooSmallNoRanges", {"length-delta=-1000&ignore-range=1"}},
+        Fault{"StalledConnections", {"stall-after=30000&times=2"}},
+        Fault{"DroppedWithoutRanges", {"ignore-range=1&close-after=50000&times=1", "ignore-range=1"}},
         // Each node behind the address has its own ETag for the same file.
-        Fault{"PerNodeEtags", [](auto& f) { f.perNodeEtag = true; }},
-        Fault{"PerNodeWeakEtagsWithoutLastModified",
-              [](auto& f) { f.perNodeEtag = true; f.weakEtag = true; f.noLastModified = true; }},
-        Fault{"ChunkedBodies", [](auto& f) { f.chunked = -1; }},
-        Fault{"ChunkedWithoutRanges", [](auto& f) { f.chunked = -1; f.ignoreRange = -1; }},
-        Fault{"ChunkNotEndedByCrLf", [](auto& f) { f.badChunkEnd = 2; }},
-        Fault{"BadStatusLine", [](auto& f) { f.malformedKind = corvane::test::kBadStatusLine; f.malformedHead = 2; }},
-        Fault{"HugeHead", [](auto& f) { f.malformedKind = corvane::test::kHugeHead; f.malformedHead = 2; }},
-        Fault{"GarbageHead", [](auto& f) { f.malformedKind = corvane::test::kGarbageHead; f.malformedHead = 2; }},
-        Fault{"HeaderLinesWithoutColon",
-              [](auto& f) { f.malformedKind = corvane::test::kLineWithoutColon; f.malformedHead = -1; }},
-        Fault{"NegativeContentLength",
-              [](auto& f) { f.malformedKind = corvane::test::kNegativeLength; f.malformedHead = -1; }},
-        Fault{"TwoContentLengths", [](auto& f) { f.malformedKind = corvane::test::kTwoLengths; f.malformedHead = -1; }}),
+        Fault{"PerNodeEtags", {"changing-etag=1"}},
+        Fault{"PerNodeWeakEtagsWithoutLastModified", {"changing-etag=1&weak-etag=1&no-last-modified=1"}},
+        Fault{"ChunkedBodies", {"chunked=1"}},
+        Fault{"ChunkedWithoutRanges", {"chunked=1&ignore-range=1"}},
+        Fault{"ChunkNotEndedByCrLf", {"bad-chunk=1&times=2"}},
+        Fault{"BadStatusLine", {"bad-head=status-line&times=2"}},
+        Fault{"HugeHead", {"bad-head=huge&times=2"}},
+        Fault{"GarbageHead", {"bad-head=garbage&times=2"}},
+        Fault{"HeaderLinesWithoutColon", {"bad-head=no-colon"}},
+        Fault{"NegativeContentLength", {"bad-head=negative-length"}},
+        Fault{"TwoContentLengths", {"bad-head=two-lengths"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Faults that never end: ERROR, and no file under the final name.
@@ -185,9 +197,9 @@ class EngineHopelessTest : public EngineTest, public ::testing::WithParamInterfa
 
 TEST_P(EngineHopelessTest, EndsInErrorWithoutAFile) {
   const std::string content = PatternContent(1 << 20, 4);
-  FaultHttpServer server(content);
-  GetParam().arm(server.faults);
-  const TDownTaskInfo info = Run(server.Url(), false);
+  Serve(content);
+  for (const std::string& rule : GetParam().rules) server_.AddFault(rule);
+  const TDownTaskInfo info = Run(Url(), false);
   EXPECT_EQ(info.stat, TSC_ERROR);
   EXPECT_FALSE(Exists(target_));
 }
@@ -195,40 +207,39 @@ TEST_P(EngineHopelessTest, EndsInErrorWithoutAFile) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, EngineHopelessTest,
     ::testing::Values(
-        Fault{"AlwaysDroppedAtOnce", [](auto& f) { f.dropAfter = 0; f.dropCount = -1; }},
-        Fault{"AlwaysStalledAtOnce", [](auto& f) { f.stallAfter = 0; f.stallCount = -1; }},
-        Fault{"TooLongLengthWithoutRanges", [](auto& f) { f.lengthDelta = 1000; f.ignoreRange = -1; }},
-        Fault{"ChunksNeverEndedByCrLf", [](auto& f) { f.badChunkEnd = -1; }},
-        Fault{"AlwaysABadStatusLine",
-              [](auto& f) { f.malformedKind = corvane::test::kBadStatusLine; f.malformedHead = -1; }},
+        Fault{"AlwaysDroppedAtOnce", {"close-after=0"}},
+        Fault{"AlwaysStalledAtOnce", {"stall-after=0"}},
+        Fault{"TooLongLengthWithoutRanges", {"length-delta=1000&ignore-range=1"}},
+        Fault{"ChunksNeverEndedByCrLf", {"bad-chunk=1"}},
+        Fault{"AlwaysABadStatusLine", {"bad-head=status-line"}},
         // Without a Last-Modified, differing strong ETags mean another file.
-        Fault{"PerNodeStrongEtagsWithoutLastModified", [](auto& f) { f.perNodeEtag = true; f.noLastModified = true; }}),
+        Fault{"PerNodeStrongEtagsWithoutLastModified", {"changing-etag=1&no-last-modified=1"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StoppedTaskResumesWhereItStopped) {
   const std::string content = PatternContent(4 << 20, 5);
-  FaultHttpServer server(content);
-  server.faults.throttle = 2 << 20;
-  RunAndStopAfter(server.Url(), 1 << 20);
+  Serve(content);
+  Faults({"throttle=2097152"});
+  RunAndStopAfter(Url(), 1 << 20);
   EXPECT_FALSE(Exists(target_));
   ASSERT_TRUE(Exists(PartPath(target_)));
   ExpectRecordHonest(content);
-  const int64_t before = server.BytesSent();
+  const int64_t before = server_.BytesSent();
   // Throttled, the server sends little more than what is read.
-  server.faults.throttle = 8 << 20;
-  ExpectComplete(Run(server.Url(), true), content);
-  EXPECT_LT(server.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10)) << "started over";
+  Faults({"throttle=8388608"});
+  ExpectComplete(Run(Url(), true), content);
+  EXPECT_LT(server_.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10)) << "started over";
 }
 
 TEST_F(EngineTest, WithoutResumeTheOldPartStartsOver) {
   const std::string content = PatternContent(2 << 20, 6);
-  FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  RunAndStopAfter(server.Url(), 300000);
-  server.faults.throttle = 0;
-  const int64_t before = server.BytesSent();
-  ExpectComplete(Run(server.Url(), false), content);
-  EXPECT_GE(server.BytesSent() - before, static_cast<int64_t>(content.size()));
+  Serve(content);
+  Faults({"throttle=1048576"});
+  RunAndStopAfter(Url(), 300000);
+  Faults({});
+  const int64_t before = server_.BytesSent();
+  ExpectComplete(Run(Url(), false), content);
+  EXPECT_GE(server_.BytesSent() - before, static_cast<int64_t>(content.size()));
 }
 
 // A part file that no record claims is never trusted, whether it is empty
@@ -236,15 +247,16 @@ TEST_F(EngineTest, WithoutResumeTheOldPartStartsOver) {
 // without ranges, asked to resume or not.
 TEST_F(EngineTest, PartWithoutRecordNeverShowsThrough) {
   const std::string content = PatternContent(300000, 14);
-  FaultHttpServer server(content);
+  Serve(content);
   for (const size_t leftover : {size_t{0}, size_t{100000}, size_t{500000}}) {
     for (const bool ranges : {true, false}) {
       for (const bool resume : {true, false}) {
         SCOPED_TRACE(testing::Message() << leftover << " bytes left over, ranges " << ranges << ", resume " << resume);
         std::ofstream(std::filesystem::u8path(PartPath(target_)), std::ios::binary)
             << PatternContent(leftover, 15);
-        server.faults.ignoreRange = ranges ? 0 : -1;
-        ExpectComplete(Run(server.Url(), resume), content);
+        if (ranges) Faults({});
+        else Faults({"ignore-range=1"});
+        ExpectComplete(Run(Url(), resume), content);
         std::filesystem::remove(std::filesystem::u8path(target_));
       }
     }
@@ -255,38 +267,44 @@ TEST_F(EngineTest, FileChangedBetweenStopAndResumeStartsFromZero) {
   for (const bool lastModified : {true, false}) {
     SCOPED_TRACE(lastModified ? "new Last-Modified" : "no Last-Modified, new strong ETag");
     const std::string v1 = PatternContent(2 << 20, 7), v2 = PatternContent(2 << 20, 8);
-    FaultHttpServer server(v1);
-    server.faults.noLastModified = !lastModified;
-    server.faults.throttle = 128 << 10;  // per connection: slow enough to stop on a loaded machine
-    RunAndStopAfter(server.Url(), 400000);
-    server.SetContent(v2, "\"v2\"");
-    server.faults.throttle = 0;
-    ExpectComplete(Run(server.Url(), true), v2);
+    Serve(v1);
+    const std::string noLastModified = lastModified ? "" : "&no-last-modified=1";
+    // Per connection: slow enough to stop on a loaded machine.
+    Faults({"throttle=131072" + noLastModified});
+    RunAndStopAfter(Url(), 400000);
+    // The new version, an hour younger (a new ETag and Last-Modified).
+    const auto v1Time = std::filesystem::last_write_time(std::filesystem::u8path(server_.Path("file.bin")));
+    Serve(v2);
+    std::filesystem::last_write_time(std::filesystem::u8path(server_.Path("file.bin")), v1Time + std::chrono::hours(1));
+    if (lastModified) Faults({});
+    else Faults({"no-last-modified=1"});
+    ExpectComplete(Run(Url(), true), v2);
   }
 }
 
 TEST_F(EngineTest, PerNodeEtagsDoNotRestartAResume) {
   const std::string content = PatternContent(4 << 20, 14);
-  FaultHttpServer server(content);
-  server.faults.throttle = 2 << 20;
-  RunAndStopAfter(server.Url(), 1 << 20);
+  Serve(content);
+  Faults({"throttle=2097152"});
+  RunAndStopAfter(Url(), 1 << 20);
   ExpectRecordHonest(content);
-  server.faults.perNodeEtag = true;
-  server.faults.throttle = 8 << 20;
-  const int64_t before = server.BytesSent();
-  ExpectComplete(Run(server.Url(), true), content);
-  EXPECT_LT(server.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10)) << "started over";
+  Faults({"changing-etag=1&throttle=8388608"});
+  const int64_t before = server_.BytesSent();
+  ExpectComplete(Run(Url(), true), content);
+  EXPECT_LT(server_.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10)) << "started over";
 }
 
 TEST_F(EngineTest, RedirectsToAnotherServerAndRefusesHttps) {
   const std::string content = PatternContent(300000, 15);
-  FaultHttpServer server(content);
-  const std::string origin = server.Url("").substr(5, server.Url("").size() - 6);  // "//127.0.0.1:port"
-  server.SetRedirect("moved", origin + "/file.bin");
-  ExpectComplete(Run(server.Url("moved"), false), content);
+  Serve(content);
+  // "%2F%2F127.0.0.1:port%2Ffile.bin", as a query value
+  std::string origin = server_.Url("").substr(5) + "/file.bin";
+  for (size_t at; (at = origin.find('/')) != std::string::npos;) origin.replace(at, 1, "%2F");
+  server_.AddFault("path=/moved&status=302&location=http:" + origin);
+  server_.AddFault("path=/secure&status=302&location=https:" + origin);
+  ExpectComplete(Run(server_.Url("/moved"), false), content);
   std::filesystem::remove(std::filesystem::u8path(target_));
-  server.SetRedirect("secure", "https:" + origin + "/file.bin");
-  const TDownTaskInfo info = Run(server.Url("secure"), false);
+  const TDownTaskInfo info = Run(server_.Url("/secure"), false);
   EXPECT_EQ(info.stat, TSC_ERROR);
   EXPECT_EQ(info.fail_code, TASK_ERROR_DOWN_INVALID);
   EXPECT_FALSE(Exists(target_));
@@ -294,33 +312,25 @@ TEST_F(EngineTest, RedirectsToAnotherServerAndRefusesHttps) {
 
 TEST_F(EngineTest, ResumeAgainstAServerThatNowIgnoresRangesRewritesFromZero) {
   const std::string content = PatternContent(2 << 20, 9);
-  FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  RunAndStopAfter(server.Url(), 400000);
-  server.faults.throttle = 0;
-  server.faults.ignoreRange = -1;
-  ExpectComplete(Run(server.Url(), true), content);
+  Serve(content);
+  Faults({"throttle=1048576"});
+  RunAndStopAfter(Url(), 400000);
+  Faults({"ignore-range=1"});
+  ExpectComplete(Run(Url(), true), content);
 }
 
 TEST_F(EngineTest, UnwritableFolderIsADiskError) {
   const std::string content = PatternContent(100000, 10);
-  FaultHttpServer server(content);
+  Serve(content);
   std::ofstream(std::filesystem::u8path(dir_ + "/blocker")) << "a file, not a folder";
   target_ = dir_ + "/blocker/image.img";
-  const TDownTaskInfo info = Run(server.Url(), false);
+  const TDownTaskInfo info = Run(Url(), false);
   EXPECT_EQ(info.stat, TSC_ERROR);
   EXPECT_EQ(info.fail_code, TASK_ERROR_DISK_CREATE);
 }
 
 TEST_F(EngineTest, UnreachableServerIsATimeoutAndBadAddressInvalid) {
-  FaultHttpServer server("x");
-  const std::string url = server.Url();
-  std::string dead;
-  {
-    FaultHttpServer gone("x");
-    dead = gone.Url();
-  }
-  TDownTaskInfo info = Run(dead, false);
+  TDownTaskInfo info = Run(corvane::test::ClosedPortUrl("/file.bin"), false);
   EXPECT_EQ(info.stat, TSC_ERROR);
   EXPECT_EQ(info.fail_code, TASK_ERROR_TIMEOUT);
   info = Run("ftp://127.0.0.1/file", false);
@@ -330,10 +340,10 @@ TEST_F(EngineTest, UnreachableServerIsATimeoutAndBadAddressInvalid) {
 
 TEST_F(EngineTest, SpeedLimitIsHonoured) {
   const std::string content = PatternContent(1 << 20, 11);
-  FaultHttpServer server(content);
+  Serve(content);
   limiter_.SetLimit(1 << 20);
   const auto t0 = std::chrono::steady_clock::now();
-  ExpectComplete(Run(server.Url(), false), content);
+  ExpectComplete(Run(Url(), false), content);
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_GT(secs, 0.7);
   limiter_.SetLimit(0);
@@ -360,21 +370,21 @@ int RunDriver(const std::vector<std::string>& args) {
 
 TEST_F(EngineTest, KilledProcessLeavesAnHonestRecordAndANewTaskResumes) {
   const std::string content = PatternContent(4 << 20, 12);
-  FaultHttpServer server(content);
-  server.faults.throttle = 1 << 20;
-  EXPECT_EQ(RunDriver({"--quiet", "--die-after", "2500000", server.Url(), target_}), 128 + SIGKILL);
+  Serve(content);
+  Faults({"throttle=1048576"});
+  EXPECT_EQ(RunDriver({"--quiet", "--die-after", "2500000", Url(), target_}), 128 + SIGKILL);
   EXPECT_FALSE(Exists(target_));
   ExpectRecordHonest(content);
-  server.faults.throttle = 8 << 20;
-  const int64_t before = server.BytesSent();
-  ExpectComplete(Run(server.Url(), true), content);
-  EXPECT_LT(server.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10));
+  Faults({"throttle=8388608"});
+  const int64_t before = server_.BytesSent();
+  ExpectComplete(Run(Url(), true), content);
+  EXPECT_LT(server_.BytesSent() - before, static_cast<int64_t>(content.size()) - (512 << 10));
 }
 
 TEST_F(EngineTest, FullDiskIsADiskError) {
   const std::string content = PatternContent(2 << 20, 13);
-  FaultHttpServer server(content);
-  EXPECT_EQ(RunDriver({"--quiet", "--fsize-limit", "500000", server.Url(), target_}), 2);
+  Serve(content);
+  EXPECT_EQ(RunDriver({"--quiet", "--fsize-limit", "500000", Url(), target_}), 2);
   EXPECT_FALSE(Exists(target_));
 }
 #endif

@@ -11,13 +11,12 @@
 #include "download/engine/crc32c.h"
 #include "download/engine/disk_file.h"
 #include "download/engine/download_task.h"
-#include "tests/support/fault_http_server.h"
+#include "tests/support/op_server.h"
 #include "tests/support/test_support.h"
 
 namespace xldl {
 namespace {
 
-using corvane::test::FaultHttpServer;
 using corvane::test::PatternContent;
 
 TEST(Crc32cTest, KnownAnswersAndBothVersionsAgree) {
@@ -222,9 +221,11 @@ class ResumeSumsTest : public ::testing::Test {
 // resumed task fetches exactly those cells again and keeps the rest.
 TEST_F(ResumeSumsTest, CellsThatDoNotReadBackRightAreFetchedAgain) {
   const std::string content = PatternContent(4 << 20, 23);
-  FaultHttpServer server(content);
-  server.faults.throttle = 2 << 20;
-  ASSERT_EQ(Run(server.Url(), false, 2 << 20).stat, TSC_PAUSE);
+  corvane::test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
+  server.AddFault("throttle=2097152");
+  ASSERT_EQ(Run(server.Url("/file.bin"), false, 2 << 20).stat, TSC_PAUSE);
   std::string text;
   ResumeRecord record;
   ASSERT_TRUE(ReadSmallFile(RecordPath(target_), text));
@@ -244,9 +245,10 @@ TEST_F(ResumeSumsTest, CellsThatDoNotReadBackRightAreFetchedAgain) {
     ASSERT_TRUE(part.WriteAt(lost, zeros.data(), zeros.size()));
     ASSERT_TRUE(part.WriteAt(record.done.back().end - 10, "xx", 2));
   }
-  server.faults.throttle = 8 << 20;  // so that the server sends little more than what is read
+  server.Control("clear");
+  server.AddFault("throttle=8388608");  // so that the server sends little more than what is read
   const int64_t before = server.BytesSent();
-  const TDownTaskInfo info = Run(server.Url(), true);
+  const TDownTaskInfo info = Run(server.Url("/file.bin"), true);
   EXPECT_EQ(info.stat, TSC_COMPLETE);
   EXPECT_TRUE(ReadAll(target_) == content) << "wrong content";
   const int64_t fetched = server.BytesSent() - before;
@@ -258,16 +260,18 @@ TEST_F(ResumeSumsTest, CellsThatDoNotReadBackRightAreFetchedAgain) {
 
 TEST_F(ResumeSumsTest, RecordWithoutSumsOrBeyondTheDataStartsOver) {
   const std::string content = PatternContent(1 << 20, 24);
-  FaultHttpServer server(content);
+  corvane::test::TestServer server;
+  ASSERT_TRUE(server.Available());
+  server.WriteFile("file.bin", content);
   const std::vector<std::vector<uint32_t>> noSums;
   for (const ResumeRecord& claim :
-       {ResumeRecord{server.Url(), 1 << 20, "", "", {{0, 1 << 20}}, noSums},
-        ResumeRecord{server.Url(), 1 << 20, "", "", {{0, kCellBytes}}, {{Crc32c(0, content.data(), kCellBytes)}}}}) {
+       {ResumeRecord{server.Url("/file.bin"), 1 << 20, "", "", {{0, 1 << 20}}, noSums},
+        ResumeRecord{server.Url("/file.bin"), 1 << 20, "", "", {{0, kCellBytes}}, {{Crc32c(0, content.data(), kCellBytes)}}}}) {
     // A part file of zeros, shorter than the claim of the second record.
     std::ofstream(std::filesystem::u8path(PartPath(target_)), std::ios::binary) << std::string(1000, '\0');
     ASSERT_TRUE(WriteFileAtomically(RecordPath(target_), SerializeRecord(claim)));
     const int64_t before = server.BytesSent();
-    EXPECT_EQ(Run(server.Url(), true).stat, TSC_COMPLETE);
+    EXPECT_EQ(Run(server.Url("/file.bin"), true).stat, TSC_COMPLETE);
     EXPECT_TRUE(ReadAll(target_) == content) << "wrong content";
     EXPECT_GE(server.BytesSent() - before, static_cast<int64_t>(content.size()));
   }

@@ -1,11 +1,16 @@
 // The operator server as its clients see it: ranges, validators, the stat
 // log and each fault mode.
+#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "tests/support/op_server.h"
@@ -174,6 +179,131 @@ TEST_F(OpServerTest, ThrottleAndStallDelayTheAnswer) {
   release.join();
   EXPECT_EQ(stalled.body, image_.substr(0, 100));
   EXPECT_GT(stalled.seconds, 0.3);
+}
+
+// Sends `requests` on one connection and returns all that comes back until
+// the server closes it.
+std::string Exchange(int port, const std::string& requests) {
+  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  timeval timeout{10, 0};
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string got;
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::send(s, requests.data(), requests.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(requests.size())) {
+    char b[65536];
+    for (ssize_t n; (n = ::recv(s, b, sizeof b, 0)) > 0;) got.append(b, static_cast<size_t>(n));
+  }
+  ::close(s);
+  return got;
+}
+
+std::string Request(const std::string& path, const std::string& range = "", bool close = true) {
+  return "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + (range.empty() ? "" : "Range: bytes=" + range + "\r\n") +
+         (close ? "Connection: close\r\n" : "") + "\r\n";
+}
+
+std::string HeadOf(const std::string& answer) { return answer.substr(0, answer.find("\r\n\r\n") + 2); }
+std::string BodyOf(const std::string& answer) { return answer.substr(answer.find("\r\n\r\n") + 4); }
+
+// Chunked framing undone; "" when it does not parse.
+std::string Unchunk(const std::string& body) {
+  std::string out;
+  for (size_t at = 0;;) {
+    size_t eol = body.find("\r\n", at);
+    if (eol == std::string::npos) return "";
+    size_t n = std::stoul(body.substr(at, eol - at), nullptr, 16);
+    if (n == 0) return out;
+    if (body.compare(eol + 2 + n, 2, "\r\n") != 0) return "";
+    out += body.substr(eol + 2, n);
+    at = eol + 4 + n;
+  }
+}
+
+TEST_F(OpServerTest, FramingFaultsAreWrittenByteForByte) {
+  const int port = server_->Port();
+  const std::string path = "/corvane/img.bin";
+  server_->Control("fault?no-length=1&times=1");
+  std::string a = Exchange(port, Request(path, "", false));  // the server ends it, though kept alive
+  EXPECT_EQ(HeadOf(a).find("Content-Length"), std::string::npos) << HeadOf(a);
+  EXPECT_NE(HeadOf(a).find("Connection: close\r\n"), std::string::npos);
+  EXPECT_TRUE(BodyOf(a) == image_);
+
+  server_->Control("fault?length-delta=-1000&times=1");
+  a = Exchange(port, Request(path, "100-"));
+  EXPECT_NE(HeadOf(a).find("\r\nContent-Length: 198900\r\n"), std::string::npos) << HeadOf(a);
+  EXPECT_TRUE(BodyOf(a) == image_.substr(100)) << "the whole range, whatever the length said";
+
+  server_->Control("fault?chunked=1&times=1");
+  a = Exchange(port, Request(path));
+  EXPECT_NE(HeadOf(a).find("Transfer-Encoding: chunked"), std::string::npos);
+  EXPECT_TRUE(Unchunk(BodyOf(a)) == image_);
+  EXPECT_NE(BodyOf(a).find("0\r\nX-Trailer: end\r\n\r\n"), std::string::npos);
+
+  server_->Control("fault?bad-chunk=1&times=1");
+  a = Exchange(port, Request(path, "0-99"));
+  EXPECT_EQ(BodyOf(a).substr(0, 4), "3\r\na") << "the first chunk holds one byte but claims three";
+
+  server_->Control("fault?bad-head=status-line&times=1");
+  EXPECT_EQ(Exchange(port, Request(path, "0-9")).substr(0, 13), "HTTP/1.1 2O6 ");
+  server_->Control("fault?bad-head=two-lengths&times=1");
+  a = HeadOf(Exchange(port, Request(path, "0-9")));
+  EXPECT_NE(a.find("Content-Length: 10\r\n"), std::string::npos) << a;
+  EXPECT_NE(a.find("Content-Length: 17\r\n"), std::string::npos) << a;
+
+  // A body cut at the same byte each time.
+  server_->Control("fault?close-after=5000");
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(BodyOf(Exchange(port, Request(path))).size(), 5000u);
+  server_->Control("clear");
+
+  // One connection, the first answer written by hand and kept alive, the
+  // second by the library.
+  server_->Control("fault?bad-head=no-colon&times=1");
+  a = Exchange(port, Request(path, "0-9", false) + Request(path, "10-19"));
+  EXPECT_NE(a.find("ThisLineHasNoColon\r\n"), std::string::npos);
+  EXPECT_NE(a.find("\r\n\r\n" + image_.substr(0, 10) + "HTTP/1.1 206 "), std::string::npos) << a;
+  EXPECT_EQ(a.substr(a.size() - 10), image_.substr(10, 10));
+}
+
+TEST_F(OpServerTest, RangeFaultsAreUsedOnlyByRangeRequests) {
+  server_->Control("fault?misplace-range=1&times=1");
+  EXPECT_EQ(Get(Img()).status, 200);
+  Reply r = Get(Img(), "0-99");
+  EXPECT_EQ(Header(r, "Content-Range"), "bytes 4096-4195/200000");
+  EXPECT_EQ(r.body, image_.substr(0, 100));
+  EXPECT_EQ(Header(Get(Img(), "0-99"), "Content-Range"), "bytes 0-99/200000");
+
+  server_->Control("fault?refuse-range=1&times=1");
+  EXPECT_EQ(Get(Img()).status, 200);
+  r = Get(Img(), "0-99");
+  EXPECT_EQ(r.status, 416);
+  EXPECT_EQ(Header(r, "Content-Range"), "bytes */200000");
+  EXPECT_EQ(Get(Img(), "0-99").status, 206);
+}
+
+TEST_F(OpServerTest, ValidatorFaultsRedirectsAndCounters) {
+  server_->Control("clear-logs");
+  server_->Control("fault?changing-etag=1&weak-etag=1&no-last-modified=1&times=3");
+  std::set<std::string> etags;
+  for (int i = 0; i < 3; ++i) {
+    Reply r = Get(Img(), "0-9");
+    EXPECT_EQ(Header(r, "ETag").substr(0, 8), "W/\"node-");
+    EXPECT_EQ(Header(r, "Last-Modified"), "");
+    etags.insert(Header(r, "ETag"));
+  }
+  EXPECT_EQ(etags.size(), 3u);
+  EXPECT_EQ(Header(Get(Img(), "0-9"), "ETag").substr(0, 2), "\"2") << "the file's own ETag again";
+
+  server_->Control("fault?path=/old&status=302&location=%2Fcorvane%2Fimg.bin");
+  Reply moved = Get(server_->Url("/old"));
+  EXPECT_EQ(moved.status, 302);
+  EXPECT_EQ(Header(moved, "Location"), "/corvane/img.bin");
+
+  EXPECT_EQ(server_->Control("counters").substr(0, 14), "bytes-sent=40\n");
+  EXPECT_EQ(server_->Control("last-request").substr(0, 20), "GET /old HTTP/1.1\r\nH");
 }
 
 TEST(OpServerStart, FaultsCanBeGivenAtStart) {
