@@ -81,14 +81,18 @@ class BlockPipeline {
         filled_.pop_front();
       }
       if (f.end) {
-        ok = !f.failed;
+        if (f.failed) ok = false;
         break;
       }
       hashed += static_cast<int64_t>(blocks_[f.index].size);
-      // A failing digest stops the reader; the error passes on once it has ended.
-      if (!error) {
+      // A failing digest or read stops the reader; a digest's error passes
+      // on once it has ended.
+      if (!error && ok) {
         try {
-          sha.Update(blocks_[f.index].data, blocks_[f.index].size);
+          if (!plat::ExclusiveFile::UseBlock(blocks_[f.index], HashBytes, &sha)) {
+            ok = false;
+            stop_ = true;
+          }
         } catch (...) {
           error = std::current_exception();
           stop_ = true;
@@ -99,7 +103,7 @@ class BlockPipeline {
         free_.push_back(f.index);
       }
       cv_.notify_all();
-      Report(onProgress, hashed);
+      if (ok && !error) Report(onProgress, hashed);
     }
     reader.join();
     for (auto& b : blocks_) file_.ReleaseBlock(b);
@@ -117,6 +121,8 @@ class BlockPipeline {
       deaf_ = true;
     }
   }
+
+  static void HashBytes(void* sha, const char* data, size_t size) { static_cast<plat::Sha1*>(sha)->Update(data, size); }
 
   struct Filled {
     size_t index = 0;

@@ -34,11 +34,15 @@ class ExclusiveFile {
 
   // The next block, in memory once this returns (so it is the place where
   // the waiting for the disk happens); size 0 at the end; false on an error.
-  // The block's earlier contents are released first. posix maps the file
-  // (no copy: the data is read straight from the page cache); Windows reads
-  // into the block's buffer, since a read error in a mapped view would be a
-  // fault, not an error code.
+  // The block's earlier contents are released first. Blocks are mapped views
+  // of the file (no copy: the data is read straight from the cache).
   bool NextBlock(FileBlock& block);
+  // Calls use(context, data, size) over a block's bytes; false when they
+  // could not be read after all (a mapped page whose disk fails faults where
+  // it is read, so this is the way to read a block). Exceptions from `use`
+  // pass through; `use` must hold nothing that needs undoing if left half-way.
+  static bool UseBlock(const FileBlock& block, void (*use)(void* context, const char* data, size_t size),
+                       void* context);
   void ReleaseBlock(FileBlock& block);
   // The block size and the number of blocks in flight that measured fastest
   // on this platform (bench/sha1).
@@ -48,11 +52,12 @@ class ExclusiveFile {
  private:
 #ifdef _WIN32
   void* handle_ = nullptr;
+  void* section_ = nullptr;  // the file mapping, made at the first block
 #else
   int fd_ = -1;
+#endif
   uint64_t size_ = 0;
   uint64_t offset_ = 0;
-#endif
 };
 
 }  // namespace plat

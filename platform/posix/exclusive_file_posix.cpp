@@ -120,6 +120,12 @@ bool ExclusiveFile::NextBlock(FileBlock& block) {
   return true;
 }
 
+bool ExclusiveFile::UseBlock(const FileBlock& block, void (*use)(void*, const char*, size_t), void* context) {
+  // The pages were populated when the block was loaded.
+  use(context, block.data, block.size);
+  return true;
+}
+
 void ExclusiveFile::ReleaseBlock(FileBlock& block) {
   if (block.mapping) ::munmap(block.mapping, block.mappedLength);
   block.mapping = nullptr;
