@@ -372,8 +372,8 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   // Each group answers the messages it knows (true) or leaves them to the
   // default handling.
   LRESULT result = 0;
-  if (HandleFrame(msg, wp, lp, result) || HandleTitleButtons(msg, lp, result) || HandleDrawing(msg, lp, result) ||
-      HandlePlacement(msg, wp, lp, result) || HandleLife(msg, wp, lp, result))
+  if (HandleFrame(msg, wp, lp, result) || HandleTitleButtons(msg, lp, result) || HandleTitlePress(msg, lp, result) ||
+      HandleDrawing(msg, lp, result) || HandlePlacement(msg, wp, lp, result) || HandleLife(msg, wp, lp, result))
     return result;
   return ::DefWindowProcW(hwnd_, msg, wp, lp);
 }
@@ -459,8 +459,16 @@ bool FormView::HandleTitleButtons(UINT msg, LPARAM lp, LRESULT& result) {
         return true;
       }
       return false;
-    // While a title button is pressed the mouse is captured: the client
-    // area's messages follow it.
+    default:
+      return false;
+  }
+}
+
+bool FormView::HandleTitlePress(UINT msg, LPARAM lp, LRESULT& result) {
+  // While a title button is pressed the mouse is captured: the client
+  // area's messages follow it.
+  result = 0;
+  switch (msg) {
     case WM_MOUSEMOVE: {
       if (!pressedTitle_) return false;
       const bool over = TitleButtonAt(ClientToWindow(lp)) == pressedTitle_;

@@ -84,7 +84,8 @@ class FormView {
   // The groups of messages Handle hands on to: true when the message is
   // answered (with `result`), false for the default handling.
   bool HandleFrame(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);         // the non-client area
-  bool HandleTitleButtons(UINT msg, LPARAM lp, LRESULT& result);             // hover, press, release
+  bool HandleTitleButtons(UINT msg, LPARAM lp, LRESULT& result);             // hover, press
+  bool HandleTitlePress(UINT msg, LPARAM lp, LRESULT& result);               // drag, release
   bool HandleDrawing(UINT msg, LPARAM lp, LRESULT& result);                  // the window, its children, menus
   bool HandlePlacement(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);     // size, place, DPI
   bool HandleLife(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);          // commands, timer, close, destroy
