@@ -369,8 +369,8 @@ LRESULT CALLBACK FormView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (dropsMessage && dropsMessage(msg, wp)) return 0;
-  // Each group answers the messages it knows (true) or leaves them to the
-  // default handling.
+  // Every message belongs to one group at most, which answers it (true) or,
+  // having seen it, leaves it to the default handling.
   LRESULT result = 0;
   if (HandleFrame(msg, wp, lp, result) || HandleTitleButtons(msg, lp, result) || HandleTitlePress(msg, lp, result) ||
       HandleDrawing(msg, lp, result) || HandlePlacement(msg, wp, lp, result) || HandleLife(msg, wp, lp, result))
