@@ -13,6 +13,20 @@ TEST(Text, Utf16RoundTripKeepsChineseAndSurrogates) {
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xC3")), "\xEF\xBF\xBD");
 }
 
+// The engine converts through the same code (unicode/utf.h): a broken
+// sequence becomes U+FFFD and never takes the characters after it with it,
+// and nothing invalid comes out as UTF-16.
+TEST(Text, BrokenUtf8BecomesReplacementsWithoutSwallowingWhatFollows) {
+  EXPECT_EQ(Utf8ToUtf16("\xC3(a"), u"\uFFFD(a");                    // a lead byte without its continuation
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF" "b"), u"\uFFFDb");              // overlong '/'
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x"), u"\uFFFDx");               // an encoded surrogate
+  EXPECT_EQ(Utf8ToUtf16("\xF7\xBF\xBF\xBF"), u"\uFFFD");              // beyond U+10FFFF
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98"), u"\uFFFD\uFFFD\uFFFD");     // cut short at the end
+  // A lone surrogate of UTF-16 becomes U+FFFD; a pair stays one code point.
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{0xDE00, 0xD83D}), "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 TEST(Text, PaddingCountsCodePointsNotBytes) {
   EXPECT_EQ(PadRight("文件大小：1.00KB", 15), "文件大小：1.00KB    ");
   EXPECT_EQ(CodePointCount(PadRight("文件大小：1.00KB", 15)), 15u);

@@ -1,5 +1,6 @@
 // Positional file access for the engine: several connections write their
-// byte ranges into one file at once. Paths are UTF-8 (host paths).
+// byte ranges into one file at once. Paths are UTF-8 (host paths). Each
+// system has its own file: posix/disk_file_posix.cpp, win32/disk_file_win32.cpp.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -33,17 +34,17 @@ class DiskFile {
   void Close();
 
  private:
-#ifdef _WIN32
-  void* handle_ = nullptr;
-#else
-  int fd_ = -1;
-#endif
+  static constexpr intptr_t kNoHandle = -1;
+  intptr_t handle_ = kNoHandle;  // the system's handle or file descriptor
   bool sparse_ = false;
 };
 
 bool PathExists(const std::string& path);
 bool RemovePath(const std::string& path);  // true when it is gone afterwards
 bool RenameReplacing(const std::string& from, const std::string& to);
+// The path of `name` in `folder`: joined by the system's separator unless the
+// folder is empty or ends in one.
+std::string JoinPath(std::string folder, const std::string& name);
 bool ReadSmallFile(const std::string& path, std::string& out);
 // Writes a small file so that a crash leaves either the old or the new
 // content: a temporary beside it, flushed, then renamed over the old one.

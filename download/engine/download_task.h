@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/engine/cell_sums.h"
 #include "download/engine/disk_file.h"
@@ -77,24 +79,67 @@ class DownloadTask {
     std::string etag, lastModified;
   };
 
+  // The controller (download_task.cpp): rounds of probe and fetch until the
+  // file is complete, the task stops or fails, or the file keeps changing.
   void Run();
   Outcome Download();
-  Outcome ProbeServer(Probe& probe, HttpConnection& conn);
-  Outcome FetchRanges(const Probe& probe, bool haveRecord, const ResumeRecord& record);
-  Outcome FetchWhole(const Probe& probe, HttpConnection& conn);
+  // The record of an earlier run to continue from, if any (`haveRecord`);
+  // otherwise its traces are deleted. False when they cannot be.
+  bool TakeRecord(ResumeRecord& record, bool& haveRecord);
   void MarkDownloading();
   Outcome Finish();
+
+  // The probe (download_task_probe.cpp).
+  Outcome ProbeServer(Probe& probe, HttpConnection& conn);
+  // What an answer to the probe tells, or nothing when it tells nothing usable.
+  std::optional<Outcome> TakeProbeAnswer(const HttpResponse& r, Probe& probe, HttpConnection& conn);
+
+  // The ranged fetch (download_task_ranges.cpp).
+  Outcome FetchRanges(const Probe& probe, bool haveRecord, const ResumeRecord& record);
+  // Prepares the file, the record and the plan; an outcome when there is
+  // nothing to fetch or no way to, else the number of workers.
+  std::optional<Outcome> PlanRanges(const Probe& probe, bool haveRecord, const ResumeRecord& record, int& workers);
+  // Runs n workers to their end, keeping the speed and the record meanwhile.
+  void RunWorkers(const Probe& probe, int n);
   void Worker(int id, const Probe& probe);
   void WorkerLoop(int id, const Probe& probe, int& segment);
+  // After a failed segment: whether the worker tries again (after a pause).
+  bool WorkerCarriesOn(int failure, int& failures);
   // >0 bytes written, 0 nothing written, or a negative failure code.
   int64_t FetchSegment(HttpConnection& conn, int segment, const Probe& probe, std::vector<char>& buf,
                        CellSums::Stream& sums, int& failure);
+  // 0 when the answer to a range request can be placed (`limit` bytes of
+  // it; `mustClose` when the connection cannot be reused), else a failure.
+  static int CheckRangeAnswer(const HttpResponse& r, const Probe& probe, int64_t from, int64_t to, int64_t& limit,
+                              bool& mustClose);
+  // Writes the body into the segment from `offset`; true when the body
+  // ended, false when it failed (`failure`) or the segment was shortened.
+  bool CopyRangeBody(HttpConnection& conn, int segment, int64_t offset, std::vector<char>& buf,
+                     CellSums::Stream& sums, int64_t& wrote, int& failure);
+
+  // The whole fetch (download_task_whole.cpp).
+  struct WholeFetch;
+  Outcome FetchWhole(const Probe& probe, HttpConnection& conn);
+  // One request: 1 when a body follows, to be written from `offset`;
+  // kFileChanged for another version of the file; else a failure.
+  int AskWhole(WholeFetch& w, HttpConnection& conn, int64_t& offset);
+  // Writes the body; the read's last code, or kDiskWrite.
+  int ReadWholeBody(WholeFetch& w, HttpConnection& conn, int64_t offset);
+  // The outcome when the body completed the file, else the failure (`code`).
+  std::optional<Outcome> WholeBodyEnded(WholeFetch& w, int rc, int& code);
+  // The outcome when a failure ends the fetch; nothing to try again.
+  std::optional<Outcome> AfterWholeFailure(WholeFetch& w, int code);
+
+  // Progress (download_task_progress.cpp).
   // Writes the resume record: the summed cells of what is written so far.
   void Checkpoint();
+  void TickSpeed();
+
+  // Raises the task's failure (the first one counts) and ends every wait.
   void Fail(uint8_t code);
+  // Waits before another try; false when the task is cancelled meanwhile.
   bool Backoff(int failures);
   std::string ExtraHeaders() const;
-  void TickSpeed();
 
   const TaskParams params_;
   RateLimiter& limiter_;

@@ -7,9 +7,6 @@
 namespace xldl {
 
 std::string Utf16ToUtf8(const char16_t* s, size_t maxUnits);
-#ifdef _WIN32
-std::wstring Utf8ToWide(std::string_view s);
-#endif
 std::u16string Utf8ToUtf16(std::string_view s);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 std::string_view TrimView(std::string_view s);

@@ -1,5 +1,5 @@
 // A TCP connection for the engine's HTTP client: Winsock on Windows, BSD
-// sockets elsewhere. Every wait is cut into short slices so that a stop
+// sockets elsewhere (posix/net_socket_posix.cpp, win32/net_socket_win32.cpp). Every wait is cut into short slices so that a stop
 // request (the `cancel` flag) is seen within a fraction of a second.
 #pragma once
 #include <atomic>
@@ -32,11 +32,8 @@ class TcpConnection {
  private:
   // 1 readable/writable, 0 timeout, -1 error, -3 cancelled
   int WaitFor(bool write, int timeoutMs, const std::atomic<bool>& cancel);
-#ifdef _WIN32
-  uintptr_t sock_ = ~uintptr_t(0);
-#else
-  int sock_ = -1;
-#endif
+  static constexpr intptr_t kNoSocket = -1;  // also Winsock's INVALID_SOCKET
+  intptr_t sock_ = kNoSocket;
 };
 
 }  // namespace xldl

@@ -3,16 +3,15 @@
 #include <memory>
 #include <mutex>
 
+#include "download/engine/disk_file.h"
 #include "download/engine/download_task.h"
 #include "download/engine/engine_text.h"
 #include "download/engine/net_socket.h"
 #include "download/engine/xldl_records.h"
 
-#if defined(_WIN32)
-#define XLDL_EXPORT
-#else
-#define XLDL_EXPORT __attribute__((visibility("default")))
-#endif
+// XLDL_EXPORT comes from the build: the entry points' visibility where the
+// library hides its other symbols; nothing on Windows, where xldl.def names
+// the exports.
 
 namespace xldl {
 namespace {
@@ -36,15 +35,9 @@ std::shared_ptr<DownloadTask> Find(XL_HANDLE h) {
 }
 
 std::string TargetOf(const TDownTaskParam& p) {
-  std::string dir = Utf16ToUtf8(p.szSavePath, 260);
   const std::string name = Utf16ToUtf8(p.szFilename, 260);
   if (name.empty()) return std::string();
-#ifdef _WIN32
-  if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
-#else
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-#endif
-  return dir + name;
+  return JoinPath(Utf16ToUtf8(p.szSavePath, 260), name);
 }
 
 }  // namespace

@@ -14,14 +14,8 @@
 #include <thread>
 
 #include "download/engine/engine_text.h"
+#include "download/engine/xldl_get_system.h"
 #include "download/engine/xldl_records.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <csignal>
-#include <sys/resource.h>
-#endif
 
 extern "C" {
 int32_t XLDL_CALL XL_Init();
@@ -39,15 +33,6 @@ void Put(char16_t* dst, size_t cap, const std::string& s) {
   const size_t n = u.size() < cap ? u.size() : cap - 1;
   std::memcpy(dst, u.data(), n * 2);
   dst[n] = 0;
-}
-
-[[noreturn]] void DieNow() {
-#ifdef _WIN32
-  ::TerminateProcess(::GetCurrentProcess(), 9);
-#else
-  std::raise(SIGKILL);
-#endif
-  std::abort();
 }
 }  // namespace
 
@@ -69,13 +54,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: xldl_get [--resume] [--limit KBPS] [--die-after BYTES] [--quiet] URL TARGET\n");
     return 1;
   }
-#ifndef _WIN32
-  if (fsizeLimit >= 0) {  // a disk that fills up after so many bytes
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit rl{static_cast<rlim_t>(fsizeLimit), static_cast<rlim_t>(fsizeLimit)};
-    setrlimit(RLIMIT_FSIZE, &rl);
-  }
-#endif
+  if (fsizeLimit >= 0) LimitFileSize(fsizeLimit);
   const size_t cut = target.find_last_of("/\\");
   static TDownTaskParam p;
   Put(p.szTaskUrl, 2084, url);

@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "platform/admin_folder.h"
 #include "platform/platform.h"
+#include "platform/win32/win_handle.h"
 
 namespace plat {
 namespace {
@@ -85,20 +86,20 @@ bool IsAdminOnlyDir(const std::string& path) {
     return false;
   if (!AccessListsKept(w)) return true;
   // The folder itself, not what a link put in its place meanwhile points to.
-  HANDLE h = ::CreateFileW(w.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const WinHandle dir{::CreateFileW(w.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr)};
+  if (!dir.ok()) return false;
   bool ok = false;
   BY_HANDLE_FILE_INFORMATION info;
   PSECURITY_DESCRIPTOR sd = nullptr;
-  if (::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+  if (::GetFileInformationByHandle(dir.h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-      ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+      ::GetSecurityInfo(dir.h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
                         nullptr, nullptr, &sd) == ERROR_SUCCESS) {
     ok = AdminOnlyDescriptor(sd);
   }
   if (sd) ::LocalFree(sd);
-  ::CloseHandle(h);
   return ok;
 }
 

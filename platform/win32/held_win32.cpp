@@ -5,6 +5,7 @@
 #include "common/text.h"
 #include "platform/held.h"
 #include "platform/platform.h"
+#include "platform/win32/win_handle.h"
 
 namespace plat {
 namespace {
@@ -22,14 +23,11 @@ Holds::~Holds() { ReleaseAll(); }
 
 bool Holds::HoldFolder(const std::string& path) {
   // No FILE_SHARE_DELETE: the folder cannot be deleted or renamed while held.
-  HANDLE h = ::CreateFileW(W(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  if (IsLink(h)) {
-    ::CloseHandle(h);
-    return false;
-  }
-  handles_.push_back(reinterpret_cast<uintptr_t>(h));
+  WinHandle folder{::CreateFileW(W(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)};
+  if (!folder.ok() || IsLink(folder.h)) return false;
+  handles_.push_back(reinterpret_cast<uintptr_t>(std::exchange(folder.h, INVALID_HANDLE_VALUE)));
   return true;
 }
 
@@ -54,15 +52,15 @@ void Holds::ReleaseAll() {
 }
 
 bool WriteNewFile(const std::string& path, std::string_view data) {
-  HANDLE h = ::CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  const WinHandle f{
+      ::CreateFileW(W(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (!f.ok()) return false;
   bool ok = true;
   while (ok && !data.empty()) {
     DWORD n = 0;
-    ok = ::WriteFile(h, data.data(), static_cast<DWORD>(std::min<size_t>(data.size(), 1u << 30)), &n, nullptr) && n > 0;
+    ok = ::WriteFile(f.h, data.data(), static_cast<DWORD>(std::min<size_t>(data.size(), 1u << 30)), &n, nullptr) && n > 0;
     data.remove_prefix(n);
   }
-  ::CloseHandle(h);
   return ok;
 }
 

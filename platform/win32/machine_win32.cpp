@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "platform/system_actions.h"
 #include "platform/win32/com_dispatch.h"
+#include "platform/win32/win_handle.h"
 #include "platform/wmi.h"
 
 namespace plat {
@@ -100,17 +101,16 @@ void RestartWindows() {
     if (n == 0 || n >= MAX_PATH) return;
     ::lstrcatW(path, L"corvane-restart.log");
   }
-  const HANDLE f = ::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
+  const WinHandle f{::CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr)};
+  if (!f.ok()) return;
   DWORD written = 0;
-  ::WriteFile(f, "restart\r\n", 9, &written, nullptr);
-  ::CloseHandle(f);
+  ::WriteFile(f.h, "restart\r\n", 9, &written, nullptr);
 }
 #else
 void RestartWindows() {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+  WinHandle token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token.h)) return;
   OSVERSIONINFOW vi{};
   vi.dwOSVersionInfoSize = sizeof vi;  // 276
 #pragma GCC diagnostic push
@@ -123,14 +123,13 @@ void RestartWindows() {
       if (::LookupPrivilegeValueW(nullptr, L"SeShutdownPrivilege", &tp.Privileges[0].Luid)) {
         tp.PrivilegeCount = 1;
         tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        ::AdjustTokenPrivileges(token, FALSE, &tp, 0, nullptr, nullptr);
+        ::AdjustTokenPrivileges(token.h, FALSE, &tp, 0, nullptr, nullptr);
       }
       ::ExitWindowsEx(EWX_REBOOT, 0xFFFF);
     } else if (vi.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
       ::ExitWindowsEx(EWX_REBOOT, 0xFFFF);
     }
   }
-  ::CloseHandle(token);
 }
 #endif
 

@@ -6,42 +6,35 @@
 
 #include "common/text.h"
 #include "platform/process.h"
+#include "platform/win32/win_handle.h"
 
 namespace plat {
-namespace {
-
-void CloseH(HANDLE& h) {
-  if (h != nullptr && h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-  h = nullptr;
-}
-
-}  // namespace
 
 struct ChildProcess::Impl {
-  HANDLE process = nullptr;
-  HANDLE thread = nullptr;
-  HANDLE inRead = nullptr, inWrite = nullptr;    // child's standard input
-  HANDLE outRead = nullptr, outWrite = nullptr;  // child's standard output and error
-  HANDLE wake = nullptr;
+  WinHandle process;
+  WinHandle thread;
+  WinHandle inRead, inWrite;    // child's standard input
+  WinHandle outRead, outWrite;  // child's standard output and error
+  WinHandle wake;
 };
 
 ChildProcess::ChildProcess() : impl_(std::make_unique<Impl>()) {
-  impl_->wake = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  impl_->wake = WinHandle(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
 }
 
 ChildProcess::~ChildProcess() {
   Close();
-  CloseH(impl_->wake);
+  impl_->wake.Close();
 }
 
 void ChildProcess::Close() {
   Impl& d = *impl_;
-  CloseH(d.thread);
-  CloseH(d.process);
-  CloseH(d.inRead);
-  CloseH(d.outWrite);
-  CloseH(d.outRead);
-  CloseH(d.inWrite);
+  d.thread.Close();
+  d.process.Close();
+  d.inRead.Close();
+  d.outWrite.Close();
+  d.outRead.Close();
+  d.inWrite.Close();
 }
 
 ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, int priorityClass,
@@ -49,14 +42,14 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
   Impl& d = *impl_;
   // Default security: a pipe of an elevated program gets no open-to-all DACL.
   SECURITY_ATTRIBUTES sa{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  if (!::CreatePipe(&d.inRead, &d.inWrite, &sa, 0)) return StartResult::PipeFailed;
-  if (!::CreatePipe(&d.outRead, &d.outWrite, &sa, 0)) {
+  if (!::CreatePipe(&d.inRead.h, &d.inWrite.h, &sa, 0)) return StartResult::PipeFailed;
+  if (!::CreatePipe(&d.outRead.h, &d.outWrite.h, &sa, 0)) {
     Close();
     return StartResult::PipeFailed;
   }
   // Our own ends are never inherited.
-  ::SetHandleInformation(d.inWrite, HANDLE_FLAG_INHERIT, 0);
-  ::SetHandleInformation(d.outRead, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(d.inWrite.h, HANDLE_FLAG_INHERIT, 0);
+  ::SetHandleInformation(d.outRead.h, HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOEXW si{};
   ::GetStartupInfoW(&si.StartupInfo);
@@ -68,13 +61,13 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
   si.StartupInfo.lpReserved2 = nullptr;
   si.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   si.StartupInfo.wShowWindow = SW_HIDE;
-  si.StartupInfo.hStdInput = d.inRead;
-  si.StartupInfo.hStdOutput = d.outWrite;
-  si.StartupInfo.hStdError = d.outWrite;
+  si.StartupInfo.hStdInput = d.inRead.h;
+  si.StartupInfo.hStdOutput = d.outWrite.h;
+  si.StartupInfo.hStdError = d.outWrite.h;
 
   // Only the child's two pipe ends are inherited, whatever other inheritable
   // handles another runner holds at this moment.
-  HANDLE inherit[2] = {d.inRead, d.outWrite};
+  HANDLE inherit[2] = {d.inRead.h, d.outWrite.h};
   SIZE_T attrSize = 0;
   ::InitializeProcThreadAttributeList(nullptr, 1, 0, &attrSize);
   std::vector<unsigned char> attrBuf(attrSize);
@@ -105,42 +98,42 @@ ChildProcess::StartResult ChildProcess::Start(const std::string& commandLine, in
     Close();
     return StartResult::ProcessFailed;
   }
-  d.process = pi.hProcess;
-  d.thread = pi.hThread;
+  d.process = WinHandle(pi.hProcess);
+  d.thread = WinHandle(pi.hThread);
   return StartResult::Started;
 }
 
 uint32_t ChildProcess::ExitCode() {
   DWORD code = 0;
-  if (!impl_->process || !::GetExitCodeProcess(impl_->process, &code)) return 0;
+  if (!impl_->process.ok() || !::GetExitCodeProcess(impl_->process.h, &code)) return 0;
   return code;
 }
 
 size_t ChildProcess::Available() {
   DWORD avail = 0;
-  if (!impl_->outRead || !::PeekNamedPipe(impl_->outRead, nullptr, 0, nullptr, &avail, nullptr)) return 0;
+  if (!impl_->outRead.ok() || !::PeekNamedPipe(impl_->outRead.h, nullptr, 0, nullptr, &avail, nullptr)) return 0;
   return avail;
 }
 
 size_t ChildProcess::Read(char* buf, size_t n) {
   DWORD got = 0;
-  if (!impl_->outRead || n == 0) return 0;
-  if (!::ReadFile(impl_->outRead, buf, static_cast<DWORD>(std::min<size_t>(n, 0x7FFFFFFF)), &got, nullptr)) return 0;
+  if (!impl_->outRead.ok() || n == 0) return 0;
+  if (!::ReadFile(impl_->outRead.h, buf, static_cast<DWORD>(std::min<size_t>(n, 0x7FFFFFFF)), &got, nullptr)) return 0;
   return got;
 }
 
 bool ChildProcess::Write(const char* data, size_t n) {
-  if (!impl_->inWrite) return false;
+  if (!impl_->inWrite.ok()) return false;
   for (size_t done = 0; done < n;) {
     DWORD w = 0;
-    if (!::WriteFile(impl_->inWrite, data + done, static_cast<DWORD>(n - done), &w, nullptr) || w == 0) return false;
+    if (!::WriteFile(impl_->inWrite.h, data + done, static_cast<DWORD>(n - done), &w, nullptr) || w == 0) return false;
     done += w;
   }
   return true;
 }
 
 void ChildProcess::Terminate(uint32_t exitCode) {
-  if (impl_->process) ::TerminateProcess(impl_->process, exitCode);
+  if (impl_->process.ok()) ::TerminateProcess(impl_->process.h, exitCode);
 }
 
 void ChildProcess::WaitForActivity(int timeoutMs) {
@@ -149,8 +142,8 @@ void ChildProcess::WaitForActivity(int timeoutMs) {
   // wait at once.
   HANDLE hs[2];
   DWORD n = 0;
-  if (impl_->process) hs[n++] = impl_->process;
-  if (impl_->wake) hs[n++] = impl_->wake;
+  if (impl_->process.ok()) hs[n++] = impl_->process.h;
+  if (impl_->wake.ok()) hs[n++] = impl_->wake.h;
   if (n == 0) {
     ::Sleep(static_cast<DWORD>(timeoutMs));
     return;
@@ -159,7 +152,7 @@ void ChildProcess::WaitForActivity(int timeoutMs) {
 }
 
 void ChildProcess::Wake() {
-  if (impl_->wake) ::SetEvent(impl_->wake);
+  if (impl_->wake.ok()) ::SetEvent(impl_->wake.h);
 }
 
 }  // namespace plat

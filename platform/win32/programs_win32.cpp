@@ -29,8 +29,8 @@ bool Launch(const std::string& program, const std::string& commandLine) {
   // searched piece by piece.
   if (!::CreateProcessW(Widen(program).c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return false;
-  ::CloseHandle(pi.hThread);
-  ::CloseHandle(pi.hProcess);
+  WinHandle process{pi.hProcess};
+  WinHandle thread{pi.hThread};
   return true;
 }
 

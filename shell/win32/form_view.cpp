@@ -369,6 +369,16 @@ LRESULT CALLBACK FormView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (dropsMessage && dropsMessage(msg, wp)) return 0;
+  // Every message belongs to one group at most, which answers it (true) or,
+  // having seen it, leaves it to the default handling.
+  LRESULT result = 0;
+  if (HandleFrame(msg, wp, lp, result) || HandleTitleButtons(msg, lp, result) || HandleTitlePress(msg, lp, result) ||
+      HandleDrawing(msg, lp, result) || HandlePlacement(msg, wp, lp, result) || HandleLife(msg, wp, lp, result))
+    return result;
+  return ::DefWindowProcW(hwnd_, msg, wp, lp);
+}
+
+bool FormView::HandleFrame(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
   switch (msg) {
     case WM_NCCALCSIZE: {
       RECT* r = wp ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lp)->rgrc[0] : reinterpret_cast<RECT*>(lp);
@@ -377,29 +387,52 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       r->right -= frame;
       r->top += frame + scene_.TitleHeight();
       r->bottom -= frame;
-      return 0;
+      result = 0;
+      return true;
     }
     case WM_NCPAINT:
       PaintNonClient();
-      return 0;
+      result = 0;
+      return true;
     case WM_NCACTIVATE:
       PaintNonClient();
-      return TRUE;
-    case WM_NCHITTEST: {
-      RECT wr;
-      ::GetWindowRect(hwnd_, &wr);
-      POINT p{GET_X_LPARAM(lp) - wr.left, GET_Y_LPARAM(lp) - wr.top};
-      if (p.x < 0 || p.y < 0 || p.x >= wr.right - wr.left || p.y >= wr.bottom - wr.top) return HTNOWHERE;
-      if (TitleButtonAt(p)) return HTBORDER;  // pressed and released by us, below
-      const int frame = scene_.Frame();
-      if (p.y < frame + scene_.TitleHeight()) return p.y < frame ? HTBORDER : HTCAPTION;
-      if (p.x < frame || p.x >= wr.right - wr.left - frame || p.y >= wr.bottom - wr.top - frame) return HTBORDER;
-      return HTCLIENT;
-    }
+      result = TRUE;
+      return true;
+    case WM_NCHITTEST:
+      result = HitTest(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+      return true;
+    default:
+      return false;
+  }
+}
+
+LRESULT FormView::HitTest(POINT screen) const {
+  RECT wr;
+  ::GetWindowRect(hwnd_, &wr);
+  const POINT p{screen.x - wr.left, screen.y - wr.top};
+  if (p.x < 0 || p.y < 0 || p.x >= wr.right - wr.left || p.y >= wr.bottom - wr.top) return HTNOWHERE;
+  if (TitleButtonAt(p)) return HTBORDER;  // pressed and released by us (HandleTitleButtons)
+  const int frame = scene_.Frame();
+  if (p.y < frame + scene_.TitleHeight()) return p.y < frame ? HTBORDER : HTCAPTION;
+  if (p.x < frame || p.x >= wr.right - wr.left - frame || p.y >= wr.bottom - wr.top - frame) return HTBORDER;
+  return HTCLIENT;
+}
+
+POINT FormView::InWindow(LPARAM screenPt) const {
+  RECT wr;
+  ::GetWindowRect(hwnd_, &wr);
+  return POINT{GET_X_LPARAM(screenPt) - wr.left, GET_Y_LPARAM(screenPt) - wr.top};
+}
+
+POINT FormView::ClientToWindow(LPARAM clientPt) const {
+  return POINT{GET_X_LPARAM(clientPt) + scene_.Frame(), GET_Y_LPARAM(clientPt) + scene_.Frame() + scene_.TitleHeight()};
+}
+
+bool FormView::HandleTitleButtons(UINT msg, LPARAM lp, LRESULT& result) {
+  result = 0;
+  switch (msg) {
     case WM_NCMOUSEMOVE: {
-      RECT wr;
-      ::GetWindowRect(hwnd_, &wr);
-      Control* over = TitleButtonAt(POINT{GET_X_LPARAM(lp) - wr.left, GET_Y_LPARAM(lp) - wr.top});
+      Control* over = TitleButtonAt(InWindow(lp));
       if (over != hotTitle_) {
         if (hotTitle_) SetLook(*hotTitle_, {});
         hotTitle_ = over;
@@ -409,7 +442,7 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         TRACKMOUSEEVENT t{sizeof t, TME_LEAVE | TME_NONCLIENT, hwnd_, 0};
         trackingNc_ = ::TrackMouseEvent(&t) != FALSE;
       }
-      break;
+      return false;
     }
     case WM_NCMOUSELEAVE:
       trackingNc_ = false;
@@ -417,116 +450,123 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         SetLook(*hotTitle_, {});
         hotTitle_ = nullptr;
       }
-      return 0;
-    case WM_NCLBUTTONDOWN: {
-      RECT wr;
-      ::GetWindowRect(hwnd_, &wr);
-      if (Control* b = TitleButtonAt(POINT{GET_X_LPARAM(lp) - wr.left, GET_Y_LPARAM(lp) - wr.top})) {
+      return true;
+    case WM_NCLBUTTONDOWN:
+      if (Control* b = TitleButtonAt(InWindow(lp))) {
         pressedTitle_ = b;
         SetLook(*b, {true, true, false});
         ::SetCapture(hwnd_);
-        return 0;
+        return true;
       }
-      break;
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool FormView::HandleTitlePress(UINT msg, LPARAM lp, LRESULT& result) {
+  // While a title button is pressed the mouse is captured: the client
+  // area's messages follow it.
+  result = 0;
+  switch (msg) {
+    case WM_MOUSEMOVE: {
+      if (!pressedTitle_) return false;
+      const bool over = TitleButtonAt(ClientToWindow(lp)) == pressedTitle_;
+      SetLook(*pressedTitle_, {over, over, false});
+      return true;
     }
-    case WM_MOUSEMOVE:
-      if (pressedTitle_) {
-        POINT p{GET_X_LPARAM(lp) + scene_.Frame(), GET_Y_LPARAM(lp) + scene_.Frame() + scene_.TitleHeight()};
-        const bool over = TitleButtonAt(p) == pressedTitle_;
-        SetLook(*pressedTitle_, {over, over, false});
-        return 0;
-      }
-      break;
-    case WM_LBUTTONUP:
-      if (pressedTitle_) {
-        Control* b = pressedTitle_;
-        pressedTitle_ = nullptr;
-        ::ReleaseCapture();
-        POINT p{GET_X_LPARAM(lp) + scene_.Frame(), GET_Y_LPARAM(lp) + scene_.Frame() + scene_.TitleHeight()};
-        SetLook(*b, {});
-        hotTitle_ = nullptr;
-        if (TitleButtonAt(p) == b) TitleButtonAction(*b);
-        return 0;
-      }
-      break;
+    case WM_LBUTTONUP: {
+      if (!pressedTitle_) return false;
+      Control* b = pressedTitle_;
+      pressedTitle_ = nullptr;
+      ::ReleaseCapture();
+      SetLook(*b, {});
+      hotTitle_ = nullptr;
+      if (TitleButtonAt(ClientToWindow(lp)) == b) TitleButtonAction(*b);
+      return true;
+    }
     case WM_CAPTURECHANGED:
       if (pressedTitle_ && reinterpret_cast<HWND>(lp) != hwnd_) {
         SetLook(*pressedTitle_, {});
         pressedTitle_ = nullptr;
       }
-      break;
+      return false;
+    default:
+      return false;
+  }
+}
+
+void FormView::CopyScene(HDC to, const RECT& from) {
+  EnsureScene();
+  HDC mem = ::CreateCompatibleDC(to);
+  HGDIOBJ old = ::SelectObject(mem, sceneBmp_);
+  ::BitBlt(to, 0, 0, from.right - from.left, from.bottom - from.top, mem, from.left, from.top, SRCCOPY);
+  ::SelectObject(mem, old);
+  ::DeleteDC(mem);
+}
+
+bool FormView::DrawChild(DRAWITEMSTRUCT& dis) {
+  auto it = byHwnd_.find(dis.hwndItem);
+  if (it == byHwnd_.end()) return false;
+  Control& c = *it->second;
+  if (IsButtonKind(c.Kind())) {
+    // The button's state as the system sees it, into the picture.
+    ControlLook look = scene_.looks[&c];
+    look.pressed = (dis.itemState & ODS_SELECTED) != 0;
+    look.focus = (dis.itemState & ODS_FOCUS) != 0 && !(dis.itemState & ODS_NOFOCUSRECT);
+    ControlLook& cur = scene_.looks[&c];
+    if (cur.pressed != look.pressed || cur.focus != look.focus) {
+      cur = look;
+      dirty_ = true;
+    }
+  }
+  RECT r;
+  ::GetWindowRect(dis.hwndItem, &r);
+  ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
+  CopyScene(dis.hDC, r);
+  return true;
+}
+
+bool FormView::HandleDrawing(UINT msg, LPARAM lp, LRESULT& result) {
+  switch (msg) {
     case WM_ERASEBKGND:
-      return 1;
+      result = 1;
+      return true;
     case WM_PAINT: {
       PAINTSTRUCT ps;
       HDC dc = ::BeginPaint(hwnd_, &ps);
-      EnsureScene();
-      HDC mem = ::CreateCompatibleDC(dc);
-      HGDIOBJ old = ::SelectObject(mem, sceneBmp_);
-      ::BitBlt(dc, 0, 0, scene_.ClientWidth(), scene_.ClientHeight(), mem, 0, 0, SRCCOPY);
-      ::SelectObject(mem, old);
-      ::DeleteDC(mem);
+      CopyScene(dc, RECT{0, 0, scene_.ClientWidth(), scene_.ClientHeight()});
       ::EndPaint(hwnd_, &ps);
-      return 0;
+      result = 0;
+      return true;
     }
     case WM_DRAWITEM: {
       auto* dis = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
-      if (dis->CtlType == ODT_MENU) return drawMenu && drawMenu(dis) ? TRUE : FALSE;
-      auto it = byHwnd_.find(dis->hwndItem);
-      if (it == byHwnd_.end()) break;
-      Control& c = *it->second;
-      if (IsButtonKind(c.Kind())) {
-        ControlLook look = scene_.looks[&c];
-        look.pressed = (dis->itemState & ODS_SELECTED) != 0;
-        look.focus = (dis->itemState & ODS_FOCUS) != 0 && !(dis->itemState & ODS_NOFOCUSRECT);
-        ControlLook& cur = scene_.looks[&c];
-        if (cur.pressed != look.pressed || cur.focus != look.focus) {
-          cur = look;
-          dirty_ = true;
-        }
+      if (dis->CtlType == ODT_MENU) {
+        result = drawMenu && drawMenu(dis) ? TRUE : FALSE;
+        return true;
       }
-      EnsureScene();
-      RECT r;
-      ::GetWindowRect(dis->hwndItem, &r);
-      ::MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&r), 2);
-      HDC mem = ::CreateCompatibleDC(dis->hDC);
-      HGDIOBJ old = ::SelectObject(mem, sceneBmp_);
-      ::BitBlt(dis->hDC, 0, 0, r.right - r.left, r.bottom - r.top, mem, r.left, r.top, SRCCOPY);
-      ::SelectObject(mem, old);
-      ::DeleteDC(mem);
-      return TRUE;
+      if (!DrawChild(*dis)) return false;
+      result = TRUE;
+      return true;
     }
     case WM_MEASUREITEM: {
       auto* mis = reinterpret_cast<MEASUREITEMSTRUCT*>(lp);
-      if (mis->CtlType == ODT_MENU && measureMenu && measureMenu(mis)) return TRUE;
-      break;
-    }
-    case WM_COMMAND: {
-      HWND from = reinterpret_cast<HWND>(lp);
-      auto it = byHwnd_.find(from);
-      if (it != byHwnd_.end() && (HIWORD(wp) == BN_CLICKED || HIWORD(wp) == STN_CLICKED)) {
-        it->second->Click();
-        return 0;
-      }
-      break;
+      if (mis->CtlType != ODT_MENU || !measureMenu || !measureMenu(mis)) return false;
+      result = TRUE;
+      return true;
     }
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-      return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
-    case WM_TIMER:
-      if (wp == kPumpTimer) {
-        if (onPump) onPump();
-        return 0;
-      }
-      break;
-    case kRunUiTasks:
-      if (onRunTasks) onRunTasks();
-      return 0;
-    case WM_ACTIVATE: {
-      const LRESULT r = ::DefWindowProcW(hwnd_, msg, wp, lp);
-      if (onActivate) onActivate(wp);
-      return r;
-    }
+      result = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool FormView::HandlePlacement(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  switch (msg) {
     case WM_GETDPISCALEDSIZE: {
       // The window's size at the new DPI is not its size multiplied: the
       // frame stays whole pixels.
@@ -534,11 +574,13 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
       scene_.SetDpi(LOWORD(wp));
       *reinterpret_cast<SIZE*>(lp) = scene_.WindowSize();
       scene_.SetDpi(now);
-      return TRUE;
+      result = TRUE;
+      return true;
     }
     case WM_DPICHANGED:
       ChangeDpi(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
-      return 0;
+      result = 0;
+      return true;
     case WM_WINDOWPOSCHANGING: {
       auto* wpos = reinterpret_cast<WINDOWPOS*>(lp);
       if (canResize && !rescaling_ && !(wpos->flags & SWP_NOSIZE)) {
@@ -547,29 +589,53 @@ LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
         if ((wpos->cx != wr.right - wr.left || wpos->cy != wr.bottom - wr.top) && !canResize(wpos->cx, wpos->cy))
           wpos->flags |= SWP_NOSIZE;
       }
-      break;
+      return false;
     }
     case WM_MOVE:
     case WM_SIZE:  // also minimising and restoring: the balloons follow
       if (onMoved) onMoved();
-      break;
+      return false;
+    default:
+      return false;
+  }
+}
+
+bool FormView::HandleLife(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
+  result = 0;
+  switch (msg) {
+    case WM_COMMAND: {
+      auto it = byHwnd_.find(reinterpret_cast<HWND>(lp));
+      if (it == byHwnd_.end() || (HIWORD(wp) != BN_CLICKED && HIWORD(wp) != STN_CLICKED)) return false;
+      it->second->Click();
+      return true;
+    }
+    case WM_TIMER:
+      if (wp != kPumpTimer) return false;
+      if (onPump) onPump();
+      return true;
+    case kRunUiTasks:
+      if (onRunTasks) onRunTasks();
+      return true;
+    case WM_ACTIVATE:
+      result = ::DefWindowProcW(hwnd_, msg, wp, lp);
+      if (onActivate) onActivate(wp);
+      return true;
     case WM_CLOSE:
       if (onClose) onClose();
       ::DestroyWindow(hwnd_);
-      return 0;
+      return true;
     case WM_DESTROY:
       ::KillTimer(hwnd_, kPumpTimer);
       if (onDestroy) onDestroy();
       if (options_.quitOnDestroy) ::PostQuitMessage(0);
-      return 0;
+      return true;
     case WM_NCDESTROY:
       ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
       hwnd_ = nullptr;
-      break;
+      return false;
     default:
-      break;
+      return false;
   }
-  return ::DefWindowProcW(hwnd_, msg, wp, lp);
 }
 
 LRESULT CALLBACK FormView::ChildProc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {

@@ -81,6 +81,24 @@ class FormView {
   static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ChildProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT Handle(UINT msg, WPARAM wp, LPARAM lp);
+  // The groups of messages Handle hands on to: true when the message is
+  // answered (with `result`), false for the default handling.
+  bool HandleFrame(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);         // the non-client area
+  bool HandleTitleButtons(UINT msg, LPARAM lp, LRESULT& result);             // hover, press
+  bool HandleTitlePress(UINT msg, LPARAM lp, LRESULT& result);               // drag, release
+  bool HandleDrawing(UINT msg, LPARAM lp, LRESULT& result);                  // the window, its children, menus
+  bool HandlePlacement(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);     // size, place, DPI
+  bool HandleLife(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);          // commands, timer, close, destroy
+  LRESULT HitTest(POINT screen) const;
+  // A point of a mouse message in window coordinates: from the screen, or
+  // from the client area.
+  POINT InWindow(LPARAM screenPt) const;
+  POINT ClientToWindow(LPARAM clientPt) const;
+  // Copies the rectangle `from` of the scene (client coordinates) to the
+  // origin of `to`.
+  void CopyScene(HDC to, const RECT& from);
+  // Draws an owner-drawn child; false when it is none of ours.
+  bool DrawChild(DRAWITEMSTRUCT& dis);
   LRESULT HandleChild(HWND child, Control& c, UINT msg, WPARAM wp, LPARAM lp);
 
   void CreateChildren();

@@ -12,6 +12,8 @@
 
 namespace corvane::view {
 
+struct Picture;
+
 struct ControlLook {
   bool hover = false;
   bool pressed = false;
@@ -56,7 +58,16 @@ class Scene {
 
  private:
   void PaintTree(HDC dc, const Control& c, int dx, int dy);
+  // One control, by its kind.
+  struct Item;
   void PaintOne(HDC dc, const Control& c, const RECT& r);
+  static void PaintPanel(const Item& it, const Picture* pic);
+  static void PaintLabel(const Item& it);
+  static void PaintColourButton(const Item& it);
+  static void PaintCheckBox(const Item& it);
+  // A picture strip of three states (the switch, the title bar's buttons).
+  static void PaintStrip(const Item& it, const Picture* strip, int top);
+  static void PaintProgressBar(const Item& it);
   ControlLook Look(const Control& c) const;
   Font FontOf(const Font& f) const;
   Form& form_;
