@@ -369,13 +369,16 @@ LRESULT CALLBACK FormView::WndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT FormView::Handle(UINT msg, WPARAM wp, LPARAM lp) {
   if (dropsMessage && dropsMessage(msg, wp)) return 0;
+  // WM_NCDESTROY forgets hwnd_ before the default handling, which still
+  // needs the window to free what belongs to it.
+  const HWND hwnd = hwnd_;
   // Every message belongs to one group at most, which answers it (true) or,
   // having seen it, leaves it to the default handling.
   LRESULT result = 0;
   if (HandleFrame(msg, wp, lp, result) || HandleTitleButtons(msg, lp, result) || HandleTitlePress(msg, lp, result) ||
       HandleDrawing(msg, lp, result) || HandlePlacement(msg, wp, lp, result) || HandleLife(msg, wp, lp, result))
     return result;
-  return ::DefWindowProcW(hwnd_, msg, wp, lp);
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
 bool FormView::HandleFrame(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {
