@@ -39,6 +39,7 @@
 #include <filesystem>
 
 #include "platform/posix/sim_machine.h"
+#include "tests/support/no_host.h"
 #endif
 
 namespace {
@@ -58,15 +59,6 @@ class NoWaitClock final : public Clock {
 
  private:
   std::atomic<int64_t> skipped_{0};
-};
-
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
 };
 
 int64_t NowNs() {
@@ -147,7 +139,7 @@ int main(int argc, char** argv) {
   ui.AdoptCurrentThread();
   SetMainUi(&ui);
   NoWaitClock clock;
-  NoHost host;
+  test::NoHost host;
   BenchFrm frm(ui, clock, host);
   frm.vDataDriver = drive;
   frm.chkBakMyDoc.SetChecked(true);

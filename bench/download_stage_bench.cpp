@@ -29,20 +29,12 @@
 #include "platform/platform.h"
 #include "platform/posix/sim_machine.h"
 #include "shell/F_Main.h"
+#include "tests/support/no_host.h"
 
 using namespace corvane;
 using Ms = std::chrono::duration<double, std::milli>;
 
 namespace {
-
-struct NoHost : FormHost {
-  void ShellOpen(const std::string&) override {}
-  void CloseMainWindow() override {}
-  Rect WindowRect() override { return {}; }
-  void PopupMenu(int, int) override {}
-  void ShowAboutModal() override {}
-  void MessageBox(const std::string&, const std::string&, MsgIcon) override {}
-};
 
 long PeakRssKb() {
   std::ifstream f("/proc/self/status");
@@ -56,7 +48,7 @@ long PeakRssKb() {
 
 struct Bench {
   TaskQueueUiThread ui;
-  NoHost host;
+  test::NoHost host;
   TFrm_Main frm{ui, SystemClock(), host};
 
   Bench(const std::string& machine, const std::string& url) {
