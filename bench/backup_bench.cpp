@@ -26,6 +26,7 @@
 #include "platform/file_copy.h"
 #include "platform/platform.h"
 #include "shell/F_Main.h"
+#include "tests/support/no_host.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -39,7 +40,6 @@
 #include <filesystem>
 
 #include "platform/posix/sim_machine.h"
-#include "tests/support/no_host.h"
 #endif
 
 namespace {
