@@ -1,6 +1,7 @@
 // Positional file access for the engine: several connections write their
 // byte ranges into one file at once. Paths are UTF-8 (host paths). Each
-// system has its own file: posix/disk_file_posix.cpp, win32/disk_file_win32.cpp.
+// system has its own file: posix/disk_file_posix.cpp, win32/disk_file_win32.cpp;
+// disk_file.cpp holds what they share.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -34,6 +35,11 @@ class DiskFile {
   void Close();
 
  private:
+  // One positional write or read by the system, of n bytes at most: the
+  // bytes moved, 0 at the end of the file, -1 on an error.
+  int64_t WriteSome(int64_t offset, const char* data, size_t n);
+  int64_t ReadSome(int64_t offset, char* data, size_t n);
+
   static constexpr intptr_t kNoHandle = -1;
   intptr_t handle_ = kNoHandle;  // the system's handle or file descriptor
   bool sparse_ = false;

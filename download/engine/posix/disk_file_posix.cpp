@@ -15,8 +15,6 @@ namespace {
 int Fd(intptr_t h) { return static_cast<int>(h); }
 }  // namespace
 
-DiskFile::~DiskFile() { Close(); }
-
 bool DiskFile::Open(const std::string& path) {
   Close();
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -26,33 +24,20 @@ bool DiskFile::Open(const std::string& path) {
   return true;
 }
 
-bool DiskFile::IsOpen() const { return handle_ != kNoHandle; }
-
-bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
-  faults::At(faults::Point::Write);
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    const ssize_t w = ::pwrite(Fd(handle_), p, n, static_cast<off_t>(offset));
+int64_t DiskFile::WriteSome(int64_t offset, const char* data, size_t n) {
+  for (;;) {
+    const ssize_t w = ::pwrite(Fd(handle_), data, n, static_cast<off_t>(offset));
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    offset += w;
-    n -= static_cast<size_t>(w);
+    return w;
   }
-  return true;
 }
 
-bool DiskFile::ReadAt(int64_t offset, void* data, size_t n) {
-  char* p = static_cast<char*>(data);
-  while (n > 0) {
-    const ssize_t r = ::pread(Fd(handle_), p, n, static_cast<off_t>(offset));
+int64_t DiskFile::ReadSome(int64_t offset, char* data, size_t n) {
+  for (;;) {
+    const ssize_t r = ::pread(Fd(handle_), data, n, static_cast<off_t>(offset));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    offset += r;
-    n -= static_cast<size_t>(r);
+    return r;
   }
-  return true;
 }
 
 bool DiskFile::SetSize(int64_t size) { return ::ftruncate(Fd(handle_), static_cast<off_t>(size)) == 0; }

@@ -47,8 +47,6 @@ HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
 
 }  // namespace
 
-DiskFile::~DiskFile() { Close(); }
-
 bool DiskFile::Open(const std::string& path) {
   Close();
   HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -60,35 +58,18 @@ bool DiskFile::Open(const std::string& path) {
   return true;
 }
 
-bool DiskFile::IsOpen() const { return handle_ != kNoHandle; }
-
-bool DiskFile::WriteAt(int64_t offset, const void* data, size_t n) {
-  faults::At(faults::Point::Write);
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    OVERLAPPED ov = At(offset);
-    const DWORD chunk = static_cast<DWORD>(n > kMaxChunk ? kMaxChunk : n);
-    DWORD written = 0;
-    if (!::WriteFile(AsHandle(handle_), p, chunk, &written, &ov) || written == 0) return false;
-    p += written;
-    offset += written;
-    n -= written;
-  }
-  return true;
+int64_t DiskFile::WriteSome(int64_t offset, const char* data, size_t n) {
+  OVERLAPPED ov = At(offset);
+  DWORD written = 0;
+  const DWORD chunk = static_cast<DWORD>(n > kMaxChunk ? kMaxChunk : n);
+  return ::WriteFile(AsHandle(handle_), data, chunk, &written, &ov) ? static_cast<int64_t>(written) : -1;
 }
 
-bool DiskFile::ReadAt(int64_t offset, void* data, size_t n) {
-  char* p = static_cast<char*>(data);
-  while (n > 0) {
-    OVERLAPPED ov = At(offset);
-    const DWORD chunk = static_cast<DWORD>(n > kMaxChunk ? kMaxChunk : n);
-    DWORD got = 0;
-    if (!::ReadFile(AsHandle(handle_), p, chunk, &got, &ov) || got == 0) return false;
-    p += got;
-    offset += got;
-    n -= got;
-  }
-  return true;
+int64_t DiskFile::ReadSome(int64_t offset, char* data, size_t n) {
+  OVERLAPPED ov = At(offset);
+  DWORD got = 0;
+  const DWORD chunk = static_cast<DWORD>(n > kMaxChunk ? kMaxChunk : n);
+  return ::ReadFile(AsHandle(handle_), data, chunk, &got, &ov) ? static_cast<int64_t>(got) : -1;
 }
 
 bool DiskFile::SetSize(int64_t size) {
