@@ -46,7 +46,7 @@ map_drive_d "$work/d"
 # free space says (drive Z:, the host's root, is on the same file system).
 mkdir -p "$work/d/WIN10DATA"
 printf '[Config]\r\n' >"$work/d/WIN10DATA/Config.ini"
-old_personal="$(wine_cmd reg query "$shell_folders" /v Personal 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
+old_personal="$(wine_reg query "$shell_folders" /v Personal | tr -d '\r' | sed -n 's/.*REG_SZ *//p')"
 cleanup() {
   [ -n "${app:-}" ] && kill "$app" 2>/dev/null || true
   [ -n "${server:-}" ] && kill "$server" 2>/dev/null || true
@@ -94,7 +94,7 @@ put("My Pictures/holiday.jpg", 5000)
 put("My Music/song.mp3", 5000)
 put("Favorites/link.url", 100)
 EOF
-wine_cmd reg add "$shell_folders" /v Personal /t REG_SZ /d "Z:$(sed 's|/|\\|g' <<<"$work/docs")" /f >/dev/null 2>&1
+wine_reg add "$shell_folders" /v Personal /t REG_SZ /d "Z:$(sed 's|/|\\|g' <<<"$work/docs")" /f >/dev/null
 
 run "$exe" /D >/dev/null 2>&1 &
 app=$!

@@ -105,7 +105,7 @@ trap "exit 1" TERM INT HUP
 # its server starts).
 mkdir -p "$work/d"
 map_drive_d "$work/d"
-wine_cmd reg add 'HKLM\Software\Wine\Drives' /v 'z:' /t REG_SZ /d network /f >/dev/null 2>&1
+wine_reg add 'HKLM\Software\Wine\Drives' /v 'z:' /t REG_SZ /d network /f >/dev/null
 [ -e "$drive_c/bootmgr" ] || { echo "boot manager" >"$drive_c/bootmgr"; made_bootmgr=1; }
 
 # The demo user's folders and files.
@@ -133,13 +133,13 @@ EOF
 # Folders" whenever a program asks for a folder.
 for key in "$shell_folders" "$user_shell_folders"; do
   for name in Personal Favorites Desktop; do
-    old="$(wine_cmd reg query "$key" /v "$name" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p')"
+    old="$(wine_reg query "$key" /v "$name" | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*SZ *//p')"
     saved_folders+=("$key|$name=$old")
   done
   type=REG_SZ; [ "$key" = "$user_shell_folders" ] && type=REG_EXPAND_SZ
-  wine_cmd reg add "$key" /v Personal /t $type /d "$(winpath "$user/Documents")" /f >/dev/null 2>&1
-  wine_cmd reg add "$key" /v Favorites /t $type /d "$(winpath "$user/Favorites")" /f >/dev/null 2>&1
-  wine_cmd reg add "$key" /v Desktop /t $type /d "$(winpath "$user/Desktop")" /f >/dev/null 2>&1
+  wine_reg add "$key" /v Personal /t $type /d "$(winpath "$user/Documents")" /f >/dev/null
+  wine_reg add "$key" /v Favorites /t $type /d "$(winpath "$user/Favorites")" /f >/dev/null
+  wine_reg add "$key" /v Desktop /t $type /d "$(winpath "$user/Desktop")" /f >/dev/null
 done
 mkdir -p "$public"
 echo "shared" >"$public/Corvane演示.txt"
